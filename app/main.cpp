@@ -1,0 +1,12 @@
+#include <QApplication>
+
+#include "startup.h"
+
+int main(int, char** argv)
+{
+    // The program reads no command line: Qt sees the program name alone.
+    int qtArgc = 1;
+    char* qtArgv[] = { argv[0], nullptr };
+    QApplication application(qtArgc, qtArgv);
+    return vantaro::RunProgram();
+}

@@ -1,0 +1,7 @@
+#include "grab_run.h"
+
+namespace vantaro {
+
+void RunGrab() { }
+
+} // namespace vantaro
