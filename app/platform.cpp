@@ -56,7 +56,7 @@ namespace {
 
 void PostWindowEvent(WindowEvent event) { pendingEvents.push_back(event); }
 
-void ReportCloseRequests(QWidget* window) { window->installEventFilter(new CloseRequestFilter(window)); }
+void ReportCloseRequests(QObject* window) { window->installEventFilter(new CloseRequestFilter(window)); }
 
 WindowEvent WaitForEvent()
 {

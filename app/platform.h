@@ -23,7 +23,7 @@ struct WindowEvent {
 void PostWindowEvent(WindowEvent event);
 // Makes the window's close requests (close box, system menu, WM_DELETE_WINDOW) into events;
 // the window itself is never closed by them.
-void ReportCloseRequests(QWidget* window);
+void ReportCloseRequests(QObject* window);
 // Blocks until the program has an event and returns it.
 WindowEvent WaitForEvent();
 // Handles pending window-system work without waiting; returns one event or a None event.
