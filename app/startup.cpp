@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <curl/curl.h>
 
+#include "download.h"
 #include "grab_run.h"
 #include "list_commands.h"
 #include "main_window.h"
@@ -84,6 +85,7 @@ void RunEventLoop()
 
 void ShutDown()
 {
+    CloseDownloads();
     if (networkStarted)
         curl_global_cleanup();
     networkStarted = false;
