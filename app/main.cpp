@@ -1,9 +1,8 @@
-#include <QApplication>
-
 #include "startup.h"
 
-int main(int, char** argv)
-{
+#include <QApplication>
+
+int main(int, char** argv) {
     // The program reads no command line: Qt sees the program name alone.
     int qtArgc = 1;
     char* qtArgv[] = { argv[0], nullptr };

@@ -1,5 +1,7 @@
 #include "main_window.h"
 
+#include "platform.h"
+
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -14,70 +16,65 @@
 #include <QSlider>
 #include <algorithm>
 
-#include "platform.h"
-
 namespace vantaro {
 
 namespace {
-    MainWindowHandles handles;
-    // Qt shows a 0..0 range as a busy animation; the bar keeps 0..1 at position 0 instead.
-    int progressMaximum = 0;
+MainWindowHandles handles;
+// Qt shows a 0..0 range as a busy animation; the bar keeps 0..1 at position 0 instead.
+int progressMaximum = 0;
 
-    template <typename Control>
-    Control* Place(Control* control, const char* name, int x, int y, int width, int height)
-    {
-        control->setObjectName(QLatin1String(name));
-        control->setGeometry(x, y, width, height);
-        return control;
-    }
+template <typename Control> Control* Place(Control* control, const char* name, int x, int y, int width, int height) {
+    control->setObjectName(QLatin1String(name));
+    control->setGeometry(x, y, width, height);
+    return control;
+}
 
-    void PostControlEvent(const QObject* control, ControlEventType type)
-    {
-        PostWindowEvent({ EventKind::Control, control, type });
-    }
+void PostControlEvent(const QObject* control, ControlEventType type) {
+    PostWindowEvent({ EventKind::Control, control, type });
+}
 
-    template <typename Control>
-    Control* MakeButton(const char* name, const char* text, int x, int y, int width, int height)
-    {
-        auto* button = Place(new Control(QString::fromLatin1(text), handles.MainWindow), name, x, y, width, height);
-        QObject::connect(button, &QAbstractButton::clicked, [button] { PostControlEvent(button, ControlEventType::Click); });
-        return button;
-    }
+template <typename Control>
+Control* MakeButton(const char* name, const char* text, int x, int y, int width, int height) {
+    auto* button = Place(new Control(QString::fromLatin1(text), handles.MainWindow), name, x, y, width, height);
+    QObject::connect(
+        button, &QAbstractButton::clicked, [button] { PostControlEvent(button, ControlEventType::Click); });
+    return button;
+}
 
-    QLabel* MakeLabel(const char* name, const char* text, Qt::Alignment alignment, int x, int y, int width, int height)
-    {
-        auto* label = Place(new QLabel(QString::fromLatin1(text), handles.MainWindow), name, x, y, width, height);
-        label->setTextFormat(Qt::PlainText);
-        label->setAlignment(alignment | Qt::AlignVCenter);
-        return label;
-    }
+QLabel* MakeLabel(const char* name, const char* text, Qt::Alignment alignment, int x, int y, int width, int height) {
+    auto* label = Place(new QLabel(QString::fromLatin1(text), handles.MainWindow), name, x, y, width, height);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(alignment | Qt::AlignVCenter);
+    return label;
+}
 
-    // The two options are one group, but a program write must touch one option only, which Qt's
-    // auto-exclusive buttons cannot do; so the group's rule is kept here, for clicks alone.
-    void PairOptions(QRadioButton* option, QRadioButton* partner)
-    {
-        option->setAutoExclusive(false);
-        QObject::connect(option, &QAbstractButton::clicked, [option, partner] {
-            option->setChecked(true);
-            partner->setChecked(false);
-            PostControlEvent(option, ControlEventType::Other);
-        });
-    }
+// The two options are one group, but a program write must touch one option only, which Qt's
+// auto-exclusive buttons cannot do; so the group's rule is kept here, for clicks alone.
+void PairOptions(QRadioButton* option, QRadioButton* partner) {
+    option->setAutoExclusive(false);
+    QObject::connect(option, &QAbstractButton::clicked, [option, partner] {
+        option->setChecked(true);
+        partner->setChecked(false);
+        PostControlEvent(option, ControlEventType::Other);
+    });
+}
 
-    QPoint CentredFramePosition(QSize frame)
-    {
-        const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        return { screen.x() + CentredEdge(screen.width(), frame.width()),
-            screen.y() + CentredEdge(screen.height(), frame.height()) };
-    }
+QPoint CentredFramePosition(QSize frame) {
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    return { screen.x() + CentredEdge(screen.width(), frame.width()),
+        screen.y() + CentredEdge(screen.height(), frame.height()) };
+}
 
-    QListWidgetItem* Item(int index) { return handles.PanoramaList->item(index); }
+QListWidgetItem* Item(int index) {
+    return handles.PanoramaList->item(index);
+}
 } // namespace
 
-const MainWindowHandles& Ui() { return handles; }
+const MainWindowHandles& Ui() {
+    return handles;
+}
 
-void OpenMainWindow(int x, int y, int width, int height)
-{
+void OpenMainWindow(int x, int y, int width, int height) {
     auto* window = new QWidget(nullptr,
         Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
             | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -89,8 +86,10 @@ void OpenMainWindow(int x, int y, int width, int height)
     window->move(CentredFramePosition(window->frameGeometry().size()));
     ReportCloseRequests(window);
 
-    handles.PreferencesFrame = Place(new QGroupBox(QStringLiteral("Preferences"), window), "PreferencesFrame", 10, 10, 420, 160);
-    handles.PanoramasFrame = Place(new QGroupBox(QStringLiteral("Panoramas"), window), "PanoramasFrame", 10, 180, 420, 190);
+    handles.PreferencesFrame
+        = Place(new QGroupBox(QStringLiteral("Preferences"), window), "PreferencesFrame", 10, 10, 420, 160);
+    handles.PanoramasFrame
+        = Place(new QGroupBox(QStringLiteral("Panoramas"), window), "PanoramasFrame", 10, 180, 420, 190);
     handles.QualityLabel = MakeLabel("QualityLabel", "Quality:", Qt::AlignRight, 30, 40, 60, 20);
 
     auto* slider = Place(new QSlider(Qt::Horizontal, window), "QualitySlider", 100, 40, 290, 20);
@@ -108,8 +107,10 @@ void OpenMainWindow(int x, int y, int width, int height)
     handles.CropPanoramaCheck->setChecked(true);
     handles.BrowseButton = MakeButton<QPushButton>("BrowseButton", "...", 330, 70, 60, 20);
 
-    handles.OutputJpegOption = Place(new QRadioButton(QStringLiteral("Output JPEG"), window), "OutputJpegOption", 270, 100, 120, 20);
-    handles.OutputPngOption = Place(new QRadioButton(QStringLiteral("Output PNG"), window), "OutputPngOption", 270, 130, 120, 20);
+    handles.OutputJpegOption
+        = Place(new QRadioButton(QStringLiteral("Output JPEG"), window), "OutputJpegOption", 270, 100, 120, 20);
+    handles.OutputPngOption
+        = Place(new QRadioButton(QStringLiteral("Output PNG"), window), "OutputPngOption", 270, 130, 120, 20);
     PairOptions(handles.OutputJpegOption, handles.OutputPngOption);
     PairOptions(handles.OutputPngOption, handles.OutputJpegOption);
     handles.OutputPngOption->setChecked(true);
@@ -138,58 +139,83 @@ void OpenMainWindow(int x, int y, int width, int height)
     list->setSortingEnabled(false);
     list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     list->setContextMenuPolicy(Qt::CustomContextMenu);
-    QObject::connect(list, &QListWidget::itemDoubleClicked, [list] { PostControlEvent(list, ControlEventType::DoubleClick); });
-    QObject::connect(list, &QListWidget::itemSelectionChanged, [list] { PostControlEvent(list, ControlEventType::Other); });
-    QObject::connect(list, &QWidget::customContextMenuRequested, [list] { PostControlEvent(list, ControlEventType::Other); });
+    QObject::connect(
+        list, &QListWidget::itemDoubleClicked, [list] { PostControlEvent(list, ControlEventType::DoubleClick); });
+    QObject::connect(
+        list, &QListWidget::itemSelectionChanged, [list] { PostControlEvent(list, ControlEventType::Other); });
+    QObject::connect(
+        list, &QWidget::customContextMenuRequested, [list] { PostControlEvent(list, ControlEventType::Other); });
     handles.PanoramaList = list;
 
     handles.AboutLabel = MakeLabel("AboutLabel", "About", Qt::AlignHCenter, 10, 420, 420, 20);
 }
 
-void CloseMainWindow()
-{
+void CloseMainWindow() {
     delete handles.MainWindow;
     handles = {};
     progressMaximum = 0;
 }
 
-void SetWindowTitle(const std::string& title) { handles.MainWindow->setWindowTitle(QString::fromStdString(title)); }
+void SetWindowTitle(const std::string& title) {
+    handles.MainWindow->setWindowTitle(QString::fromStdString(title));
+}
 
-void ShowMainWindow()
-{
+void ShowMainWindow() {
     handles.MainWindow->showNormal();
     handles.MainWindow->raise();
     handles.MainWindow->activateWindow();
 }
 
-int SliderPosition() { return handles.QualitySlider->value(); }
-void SetSliderPosition(int position) { handles.QualitySlider->setValue(position); }
+int SliderPosition() {
+    return handles.QualitySlider->value();
+}
+void SetSliderPosition(int position) {
+    handles.QualitySlider->setValue(position);
+}
 
-int IsChecked(const QCheckBox* box) { return box->isChecked() ? 1 : 0; }
-void SetChecked(QCheckBox* box, int checked) { box->setChecked(checked != 0); }
+int IsChecked(const QCheckBox* box) {
+    return box->isChecked() ? 1 : 0;
+}
+void SetChecked(QCheckBox* box, int checked) {
+    box->setChecked(checked != 0);
+}
 
-int IsSelected(const QRadioButton* option) { return option->isChecked() ? 1 : 0; }
-void SetSelected(QRadioButton* option, int selected) { option->setChecked(selected != 0); }
+int IsSelected(const QRadioButton* option) {
+    return option->isChecked() ? 1 : 0;
+}
+void SetSelected(QRadioButton* option, int selected) {
+    option->setChecked(selected != 0);
+}
 
-std::string OutputFolderText() { return handles.OutputPathField->text().toStdString(); }
-void SetOutputFolderText(const std::string& text) { handles.OutputPathField->setText(QString::fromStdString(text)); }
+std::string OutputFolderText() {
+    return handles.OutputPathField->text().toStdString();
+}
+void SetOutputFolderText(const std::string& text) {
+    handles.OutputPathField->setText(QString::fromStdString(text));
+}
 
-void SetAboutText(const std::string& text) { handles.AboutLabel->setText(QString::fromStdString(text)); }
+void SetAboutText(const std::string& text) {
+    handles.AboutLabel->setText(QString::fromStdString(text));
+}
 
-void DisablePreviewButton() { handles.PreviewButton->setEnabled(false); }
+void DisablePreviewButton() {
+    handles.PreviewButton->setEnabled(false);
+}
 
-void AddListItem(const std::string& text) { handles.PanoramaList->addItem(QString::fromStdString(text)); }
+void AddListItem(const std::string& text) {
+    handles.PanoramaList->addItem(QString::fromStdString(text));
+}
 
-int ListItemCount() { return handles.PanoramaList->count(); }
+int ListItemCount() {
+    return handles.PanoramaList->count();
+}
 
-std::string ListItemText(int index)
-{
+std::string ListItemText(int index) {
     const QListWidgetItem* item = Item(index);
     return item ? item->text().toStdString() : std::string();
 }
 
-int FirstSelectedItem()
-{
+int FirstSelectedItem() {
     for (int index = 0; index < ListItemCount(); ++index) {
         if (Item(index)->isSelected())
             return index;
@@ -197,8 +223,7 @@ int FirstSelectedItem()
     return -1;
 }
 
-void SelectOnlyItem(int index)
-{
+void SelectOnlyItem(int index) {
     handles.PanoramaList->clearSelection();
     if (QListWidgetItem* item = Item(index)) {
         item->setSelected(true);
@@ -206,24 +231,30 @@ void SelectOnlyItem(int index)
     }
 }
 
-void SetItemSelected(int index, int on)
-{
+void SetItemSelected(int index, int on) {
     if (QListWidgetItem* item = Item(index))
         item->setSelected(on != 0);
 }
 
-void RemoveListItem(int index) { delete handles.PanoramaList->takeItem(index); }
+void RemoveListItem(int index) {
+    delete handles.PanoramaList->takeItem(index);
+}
 
-int ProgressMaximum() { return progressMaximum; }
+int ProgressMaximum() {
+    return progressMaximum;
+}
 
-void SetProgressMaximum(int maximum)
-{
+void SetProgressMaximum(int maximum) {
     progressMaximum = maximum;
     handles.GrabProgressBar->setRange(0, std::max(maximum, 1));
 }
 
-int ProgressPosition() { return handles.GrabProgressBar->value(); }
+int ProgressPosition() {
+    return handles.GrabProgressBar->value();
+}
 
-void SetProgressPosition(int position) { handles.GrabProgressBar->setValue(position); }
+void SetProgressPosition(int position) {
+    handles.GrabProgressBar->setValue(position);
+}
 
 } // namespace vantaro

@@ -41,8 +41,7 @@ struct MainWindowHandles {
 
 // Where a frame of this extent starts so that it is centred on the screen, or at the screen's
 // edge when it does not fit.
-constexpr int CentredEdge(int screenExtent, int frameExtent)
-{
+constexpr int CentredEdge(int screenExtent, int frameExtent) {
     return (screenExtent - (screenExtent < frameExtent ? screenExtent : frameExtent)) / 2;
 }
 

@@ -1,5 +1,7 @@
 #include "platform.h"
 
+#include "paths.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QDialog>
@@ -10,88 +12,92 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 #include <deque>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "paths.h"
-
 namespace vantaro {
 
 namespace {
-    std::deque<WindowEvent> pendingEvents;
+std::deque<WindowEvent> pendingEvents;
 
-    // Qt delivers a close request as a QCloseEvent; ignoring it keeps the window, the loop decides.
-    class CloseRequestFilter : public QObject {
-    public:
-        using QObject::QObject;
-        bool eventFilter(QObject* watched, QEvent* event) override
-        {
-            if (event->type() != QEvent::Close)
-                return QObject::eventFilter(watched, event);
-            event->ignore();
-            PostWindowEvent({ EventKind::CloseRequest, watched, ControlEventType::Other });
-            return true;
-        }
-    };
-
-    WindowEvent TakeEvent()
-    {
-        if (pendingEvents.empty())
-            return {};
-        WindowEvent event = pendingEvents.front();
-        pendingEvents.pop_front();
-        return event;
+// Qt delivers a close request as a QCloseEvent; ignoring it keeps the window, the loop decides.
+class CloseRequestFilter : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Close)
+            return QObject::eventFilter(watched, event);
+        event->ignore();
+        PostWindowEvent({ EventKind::CloseRequest, watched, ControlEventType::Other });
+        return true;
     }
+};
 
-    QString ToQt(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+WindowEvent TakeEvent() {
+    if (pendingEvents.empty())
+        return {};
+    WindowEvent event = pendingEvents.front();
+    pendingEvents.pop_front();
+    return event;
+}
 
-    // Texts carry CR LF line ends; the toolkit wants LF alone.
-    QString ToDisplayText(const std::string& text) { return ToQt(text).replace(QLatin1String("\r\n"), QLatin1String("\n")); }
+QString ToQt(const std::string& text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
 
-    QWidget* BoxOwner() { return QApplication::activeWindow(); }
+// Texts carry CR LF line ends; the toolkit wants LF alone.
+QString ToDisplayText(const std::string& text) {
+    return ToQt(text).replace(QLatin1String("\r\n"), QLatin1String("\n"));
+}
+
+QWidget* BoxOwner() {
+    return QApplication::activeWindow();
+}
 } // namespace
 
-void PostWindowEvent(WindowEvent event) { pendingEvents.push_back(event); }
+void PostWindowEvent(WindowEvent event) {
+    pendingEvents.push_back(event);
+}
 
-void ReportCloseRequests(QObject* window) { window->installEventFilter(new CloseRequestFilter(window)); }
+void ReportCloseRequests(QObject* window) {
+    window->installEventFilter(new CloseRequestFilter(window));
+}
 
-WindowEvent WaitForEvent()
-{
+WindowEvent WaitForEvent() {
     while (pendingEvents.empty())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     return TakeEvent();
 }
 
-WindowEvent PollEvent()
-{
+WindowEvent PollEvent() {
     if (pendingEvents.empty())
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     return TakeEvent();
 }
 
-void DiscardWindowEvents() { pendingEvents.clear(); }
+void DiscardWindowEvents() {
+    pendingEvents.clear();
+}
 
-void ShowMessage(const std::string& title, const std::string& text)
-{
+void ShowMessage(const std::string& title, const std::string& text) {
     QMessageBox box(QMessageBox::NoIcon, ToQt(title), ToDisplayText(text), QMessageBox::Ok, BoxOwner());
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
-bool AskYesNo(const std::string& title, const std::string& text)
-{
-    QMessageBox box(QMessageBox::Question, ToQt(title), ToDisplayText(text), QMessageBox::Yes | QMessageBox::No,
-        BoxOwner());
+bool AskYesNo(const std::string& title, const std::string& text) {
+    QMessageBox box(
+        QMessageBox::Question, ToQt(title), ToDisplayText(text), QMessageBox::Yes | QMessageBox::No, BoxOwner());
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
 }
 
-std::string AskText(const std::string& title, const std::string& prompt)
-{
+std::string AskText(const std::string& title, const std::string& prompt) {
     // QInputDialog always brings a Cancel button; this dialog has OK alone.
     QDialog dialog(BoxOwner());
     dialog.setWindowTitle(ToQt(title));
@@ -106,36 +112,42 @@ std::string AskText(const std::string& title, const std::string& prompt)
     layout->addWidget(label);
     layout->addWidget(field);
     layout->addWidget(ok, 0, Qt::AlignHCenter);
+    dialog.setMinimumWidth(360);
+    dialog.adjustSize();
+    dialog.move(QGuiApplication::primaryScreen()->geometry().center() - dialog.rect().center());
     if (dialog.exec() != QDialog::Accepted)
         return {};
     return field->text().toStdString();
 }
 
-std::string ChooseFolder(const std::string& title, const std::string& initialFolder)
-{
+std::string ChooseFolder(const std::string& title, const std::string& initialFolder) {
     // The toolkit's own dialog: browsing, a typed path and "Create New Folder" on every desktop.
-    const QString folder = QFileDialog::getExistingDirectory(BoxOwner(), ToQt(title), ToQt(initialFolder),
-        QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    const QString folder = QFileDialog::getExistingDirectory(
+        BoxOwner(), ToQt(title), ToQt(initialFolder), QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     if (folder.isEmpty())
         return {};
     return WithTrailingSeparator(QDir::cleanPath(folder).toStdString());
 }
 
-std::string ClipboardText() { return QGuiApplication::clipboard()->text().toStdString(); }
+std::string ClipboardText() {
+    return QGuiApplication::clipboard()->text().toStdString();
+}
 
-std::string ExecutablePath()
-{
+std::string ExecutablePath() {
     std::error_code error;
     const auto path = std::filesystem::read_symlink("/proc/self/exe", error);
     return error ? std::string() : path.string();
 }
 
-bool CreateFolder(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+bool CreateFolder(const std::string& path) {
+    return ::mkdir(path.c_str(), 0777) == 0;
+}
 
-bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool DeleteFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
 
-std::int64_t FileSize(const std::string& path)
-{
+std::int64_t FileSize(const std::string& path) {
     std::error_code error;
     if (path.empty() || !std::filesystem::is_regular_file(path, error))
         return -1;

@@ -1,9 +1,5 @@
 #include "startup.h"
 
-#include <QListWidget>
-#include <QPushButton>
-#include <curl/curl.h>
-
 #include "download.h"
 #include "grab_run.h"
 #include "list_commands.h"
@@ -12,6 +8,10 @@
 #include "platform.h"
 #include "preview.h"
 
+#include <QListWidget>
+#include <QPushButton>
+#include <curl/curl.h>
+
 #ifndef VANTARO_WEB_ADDRESS
 #define VANTARO_WEB_ADDRESS "https://vantaro.example.org/"
 #endif
@@ -19,32 +19,32 @@
 namespace vantaro {
 
 namespace {
-    bool networkStarted = false;
+bool networkStarted = false;
 
-    // The first matching row runs its command; events of other controls do nothing.
-    void DispatchControlEvent(const WindowEvent& event)
-    {
-        const MainWindowHandles& ui = Ui();
-        if (event.control == ui.AddPanoButton)
-            AddPanoramas();
-        else if (event.control == ui.DeletePanoButton)
-            DeleteSelectedPanoramas();
-        else if (event.control == ui.PanoramaList)
-            PreviewSelectedPanorama(event.type == ControlEventType::DoubleClick ? PreviewTrigger::ListDoubleClick
-                                                                                : PreviewTrigger::ListOther);
-        else if (event.control == ui.PreviewButton)
-            PreviewSelectedPanorama(PreviewTrigger::Button);
-        else if (event.control == ui.GrabButton)
-            RunGrab();
-        else if (event.control == ui.BrowseButton)
-            BrowseOutputFolder();
-    }
+// The first matching row runs its command; events of other controls do nothing.
+void DispatchControlEvent(const WindowEvent& event) {
+    const MainWindowHandles& ui = Ui();
+    if (event.control == ui.AddPanoButton)
+        AddPanoramas();
+    else if (event.control == ui.DeletePanoButton)
+        DeleteSelectedPanoramas();
+    else if (event.control == ui.PanoramaList)
+        PreviewSelectedPanorama(
+            event.type == ControlEventType::DoubleClick ? PreviewTrigger::ListDoubleClick : PreviewTrigger::ListOther);
+    else if (event.control == ui.PreviewButton)
+        PreviewSelectedPanorama(PreviewTrigger::Button);
+    else if (event.control == ui.GrabButton)
+        RunGrab();
+    else if (event.control == ui.BrowseButton)
+        BrowseOutputFolder();
+}
 } // namespace
 
-bool StartNetwork() { return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; }
+bool StartNetwork() {
+    return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+}
 
-bool StartUp(NetworkStartup startNetwork)
-{
+bool StartUp(NetworkStartup startNetwork) {
     networkStarted = startNetwork();
     if (!networkStarted) {
         ShowMessage("Error", "Internet connection could not be established.");
@@ -72,8 +72,7 @@ bool StartUp(NetworkStartup startNetwork)
     return true;
 }
 
-void RunEventLoop()
-{
+void RunEventLoop() {
     for (;;) {
         const WindowEvent event = WaitForEvent();
         if (event.kind == EventKind::Control)
@@ -83,8 +82,7 @@ void RunEventLoop()
     }
 }
 
-void ShutDown()
-{
+void ShutDown() {
     CloseDownloads();
     if (networkStarted)
         curl_global_cleanup();
@@ -95,8 +93,7 @@ void ShutDown()
     UnloadPreviewEngine();
 }
 
-int RunProgram(NetworkStartup startNetwork)
-{
+int RunProgram(NetworkStartup startNetwork) {
     if (StartUp(startNetwork))
         RunEventLoop();
     ShutDown();

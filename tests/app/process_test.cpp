@@ -1,12 +1,11 @@
 // Starts the built program on the X server, finds its window by title and closes it the way a
 // window manager does, with a WM_DELETE_WINDOW message.
 // GoogleTest comes first: Xlib defines macros (None, Bool) that clash with its names.
-#include <gtest/gtest.h>
-
 #include <X11/Xlib.h>
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -16,8 +15,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string WindowName(Display* display, Window window)
-{
+std::string WindowName(Display* display, Window window) {
     char* name = nullptr;
     std::string result;
     if (XFetchName(display, window, &name) && name)
@@ -27,8 +25,7 @@ std::string WindowName(Display* display, Window window)
     return result;
 }
 
-Window FindWindowNamed(Display* display, Window parent, const std::string& title)
-{
+Window FindWindowNamed(Display* display, Window parent, const std::string& title) {
     Window root = 0;
     Window parentOut = 0;
     Window* children = nullptr;
@@ -48,8 +45,7 @@ Window FindWindowNamed(Display* display, Window parent, const std::string& title
 }
 
 // Waits for the child to end; -1 when it did not within the time.
-int WaitForExit(pid_t child, std::chrono::seconds limit)
-{
+int WaitForExit(pid_t child, std::chrono::seconds limit) {
     const auto deadline = Clock::now() + limit;
     while (Clock::now() < deadline) {
         int status = 0;
@@ -60,8 +56,7 @@ int WaitForExit(pid_t child, std::chrono::seconds limit)
     return -1;
 }
 
-TEST(ProcessTest, WindowManagerCloseEndsTheProgramWithStatusZero)
-{
+TEST(ProcessTest, WindowManagerCloseEndsTheProgramWithStatusZero) {
     Display* display = XOpenDisplay(nullptr);
     ASSERT_NE(display, nullptr) << "needs an X server";
 

@@ -14,7 +14,7 @@ namespace vantaro::test {
 struct ModalSeen {
     bool seen = false;
     QString title;
-    QString text;        // a message box's text, or the labels of another dialog
+    QString text; // a message box's text, or the labels of another dialog
     QStringList buttons; // the texts of its push buttons, left to right
     bool questionIcon = false;
     bool noIcon = false;
