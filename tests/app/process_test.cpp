@@ -1,15 +1,18 @@
 // Starts the built program on the X server, finds its window by title and closes it the way a
 // window manager does, with a WM_DELETE_WINDOW message.
-// GoogleTest comes first: Xlib defines macros (None, Bool) that clash with its names.
-#include <X11/Xlib.h>
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <gtest/gtest.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+// clang-format off
+// GoogleTest comes before Xlib, whose macros (None, Bool) clash with its names.
+#include <gtest/gtest.h>
+#include <X11/Xlib.h>
+// clang-format on
 
 namespace {
 
