@@ -65,6 +65,15 @@ QPoint CentredFramePosition(QSize frame) {
         screen.y() + CentredEdge(screen.height(), frame.height()) };
 }
 
+// The title sits in the frame's top border, as on the classic desktop group box.
+QGroupBox* MakeFrame(const char* name, const char* title, int x, int y, int width, int height) {
+    auto* frame = Place(new QGroupBox(QString::fromLatin1(title), handles.MainWindow), name, x, y, width, height);
+    frame->setStyleSheet(
+        QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 7px; }"
+                       "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 2px; }"));
+    return frame;
+}
+
 QListWidgetItem* Item(int index) {
     return handles.PanoramaList->item(index);
 }
@@ -86,10 +95,8 @@ void OpenMainWindow(int x, int y, int width, int height) {
     window->move(CentredFramePosition(window->frameGeometry().size()));
     ReportCloseRequests(window);
 
-    handles.PreferencesFrame
-        = Place(new QGroupBox(QStringLiteral("Preferences"), window), "PreferencesFrame", 10, 10, 420, 160);
-    handles.PanoramasFrame
-        = Place(new QGroupBox(QStringLiteral("Panoramas"), window), "PanoramasFrame", 10, 180, 420, 190);
+    handles.PreferencesFrame = MakeFrame("PreferencesFrame", "Preferences", 10, 10, 420, 160);
+    handles.PanoramasFrame = MakeFrame("PanoramasFrame", "Panoramas", 10, 180, 420, 190);
     handles.QualityLabel = MakeLabel("QualityLabel", "Quality:", Qt::AlignRight, 30, 40, 60, 20);
 
     auto* slider = Place(new QSlider(Qt::Horizontal, window), "QualitySlider", 100, 40, 290, 20);
