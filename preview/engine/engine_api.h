@@ -13,6 +13,8 @@ extern "C" {
 
 #define VANTARO_ENGINE_INTERFACE_VERSION 520
 #define VANTARO_ENGINE_ENTRY_POINT "VantaroEngineInterface"
+/* The component's file, in the program's own folder. */
+#define VANTARO_ENGINE_LIBRARY_NAME "libvantaro_engine.so"
 
 typedef void* EngineHandle;
 
