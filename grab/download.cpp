@@ -1,9 +1,152 @@
 #include "download.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <unistd.h>
+
 namespace vantaro {
 
-std::int64_t DownloadToFile(const std::string&, const std::string&) { return 0; }
+namespace {
+constexpr long kConnectSeconds = 10;
+constexpr long kStallSeconds = 10;
 
-void CloseDownloads() { }
+// One handle for the whole run: it keeps the connections and TLS sessions to the mirrors.
+CURL* keptHandle = nullptr;
+std::string extraCaFile;
+unsigned temporaryCounter = 0;
+
+struct Transfer {
+    CURL* handle = nullptr;
+    const std::string* target = nullptr;
+    std::string temporaryPath;
+    int fd = -1;
+    std::int64_t stored = 0;
+    std::int64_t discarded = 0;
+    bool failed = false;
+};
+
+// A name beside the target, so the final rename stays within one file system.
+int OpenTemporaryBeside(const std::string& target, std::string& temporaryPath) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        temporaryPath = target + ".part" + std::to_string(::getpid()) + "-" + std::to_string(++temporaryCounter);
+        const int fd = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= std::size_t(written);
+    }
+    return true;
+}
+
+std::size_t ReceiveBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& transfer = *static_cast<Transfer*>(user);
+    const std::size_t bytes = size * count;
+    long status = 0;
+    curl_easy_getinfo(transfer.handle, CURLINFO_RESPONSE_CODE, &status);
+    if (status != 200) {
+        // Reading an error body to its end lets the connection serve the next tile.
+        transfer.discarded += std::int64_t(bytes);
+        return transfer.discarded > kMaxDownloadBytes ? 0 : bytes;
+    }
+    if (transfer.stored + std::int64_t(bytes) > kMaxDownloadBytes) {
+        transfer.failed = true;
+        return 0;
+    }
+    if (transfer.fd < 0) {
+        transfer.fd = OpenTemporaryBeside(*transfer.target, transfer.temporaryPath);
+        if (transfer.fd < 0) {
+            transfer.failed = true;
+            return 0;
+        }
+    }
+    if (!WriteAll(transfer.fd, data, bytes)) {
+        transfer.failed = true;
+        return 0;
+    }
+    transfer.stored += std::int64_t(bytes);
+    return bytes;
+}
+
+CURLcode AddExtraCa(CURL*, void* sslContext, void*) {
+    X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
+    return X509_STORE_load_file(store, extraCaFile.c_str()) == 1 ? CURLE_OK : CURLE_SSL_CACERT_BADFILE;
+}
+
+CURL* KeptHandle() {
+    if (keptHandle)
+        return keptHandle;
+    CURL* handle = curl_easy_init();
+    if (!handle)
+        return nullptr;
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "https,http");
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
+    // Below one byte a second for this long, whether waiting for the answer or inside the body.
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+    curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxDownloadBytes));
+    curl_easy_setopt(handle, CURLOPT_USERAGENT, "Vantaro/1.6");
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, ReceiveBody);
+    if (!extraCaFile.empty()) {
+        curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, AddExtraCa);
+        // A cached store would be shared with connections made before or after the test's CA.
+        curl_easy_setopt(handle, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+    }
+    keptHandle = handle;
+    return handle;
+}
+} // namespace
+
+std::int64_t DownloadToFile(const std::string& url, const std::string& path) {
+    CURL* handle = KeptHandle();
+    if (!handle)
+        return 0;
+    Transfer transfer;
+    transfer.handle = handle;
+    transfer.target = &path;
+    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
+    const CURLcode result = curl_easy_perform(handle);
+
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    bool complete = result == CURLE_OK && status == 200 && transfer.stored > 0 && !transfer.failed;
+    if (transfer.fd >= 0 && ::close(transfer.fd) != 0)
+        complete = false;
+    if (complete && std::rename(transfer.temporaryPath.c_str(), path.c_str()) == 0)
+        return transfer.stored;
+    if (transfer.fd >= 0)
+        ::unlink(transfer.temporaryPath.c_str());
+    return 0;
+}
+
+void CloseDownloads() {
+    if (keptHandle)
+        curl_easy_cleanup(keptHandle);
+    keptHandle = nullptr;
+}
+
+void SetExtraTrustedCaFileForTesting(const std::string& pemFile) {
+    extraCaFile = pemFile;
+    CloseDownloads();
+}
 
 } // namespace vantaro

@@ -1,7 +1,78 @@
 #include "grab_run.h"
 
+#include "download.h"
+#include "main_window.h"
+#include "platform.h"
+#include "tiles.h"
+#include "weld.h"
+
+#include <random>
+
 namespace vantaro {
 
-void RunGrab() { }
+namespace {
+int DrawMirror() {
+    static std::mt19937 generator { std::random_device {}() };
+    return std::uniform_int_distribution<int>(1, 3)(generator);
+}
+
+std::string WithoutTrailingSeparator(std::string folder) {
+    if (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\'))
+        folder.pop_back();
+    return folder;
+}
+} // namespace
+
+void RunGrab() {
+    if (ListItemCount() == 0 || OutputFolderText().empty()) {
+        ShowMessage("Error", "At least one panorama and an output path must be specified.");
+        return;
+    }
+    CreateFolder(WithoutTrailingSeparator(OutputFolderText()));
+
+    // Read once: a level changed mid-run would put tiles of another grid into this grid's cells.
+    const int zoomLevel = SliderPosition();
+    const TileGrid grid = TileGridForLevel(zoomLevel);
+    const std::string hostPattern = TileHostPattern();
+    SetProgressMaximum(grid.expectedTiles * ListItemCount());
+    SetProgressPosition(0);
+    SelectOnlyItem(-1);
+
+    GrabTally tally;
+    for (int i = 0; i <= ListItemCount() - 1; ++i) {
+        const std::string panoramaId = ListItemText(i);
+        FIBITMAP* canvas = BeginWeld(grid);
+        int tileNumber = 0;
+        int arrived = 0;
+        for (int y = 0; y < grid.rows; ++y) {
+            for (int x = 0; x < grid.columns; ++x) {
+                ++tileNumber;
+                const std::string tileFile = TileFileName(OutputFolderText(), panoramaId, tileNumber);
+                const std::string url
+                    = TileRequestUrl(MirrorHost(hostPattern, DrawMirror()), panoramaId, x, y, zoomLevel);
+                ++tally.requestedTiles;
+                if (DownloadToFile(url, tileFile) != 0) {
+                    if (canvas)
+                        WeldTile(canvas, tileFile, x, y);
+                    ++arrived;
+                } else {
+                    ++tally.failedTiles;
+                }
+                SetProgressPosition(ProgressPosition() + 1);
+                // Lets the window repaint; a button press or close request taken here is dropped.
+                PollEvent();
+            }
+        }
+        if (arrived == grid.expectedTiles)
+            SetItemSelected(i, 1);
+        const WeldResult weld = FinishWeld(canvas, OutputFolderText(), panoramaId, zoomLevel);
+        if (weld != WeldResult::NotSaved)
+            ++tally.savedPanoramas;
+        if (weld == WeldResult::SaveFailed)
+            ++tally.failedSaves;
+    }
+    SelectOnlyItem(ListItemCount() - 1);
+    ShowMessage("Done", DoneText(tally));
+}
 
 } // namespace vantaro

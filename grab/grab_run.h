@@ -3,6 +3,8 @@
 
 namespace vantaro {
 
+// Downloads every tile of every listed panorama at the slider's level, welds each panorama and
+// ends with the "Done" box; an empty list or output folder text only shows the "Error" box.
 void RunGrab();
 
 } // namespace vantaro

@@ -1,0 +1,66 @@
+#pragma once
+// A tile server for tests: real HTTPS on 127.0.0.1, .2 and .3 (one port, one address per mirror),
+// serving generated 512 x 512 JPEG tiles, with a fault chosen per request and a log of requests.
+// One server per process; it stops by itself after its lifetime, and at StopTileServer.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vantaro::test {
+
+enum class TileFault {
+    None, // 200 with the tile
+    NotFound, // 404
+    ServerError, // 500
+    EmptyBody, // 200 with no body
+    Truncated, // 200 announcing the whole tile, half of it sent, then the connection closed
+    StallBeforeAnswer, // the request is read, nothing is ever answered
+    StallInBody, // 200 and half of the tile, then nothing more
+    Redirect, // 302 to the same tile
+    Oversized, // 200 with 33 MiB of body and no length announced, ended by closing
+};
+
+// One request as the server received it.
+struct TileRequest {
+    std::string target; // path and query, as sent
+    int mirror = 0; // the last byte of the local address that took the connection: 1..3
+    std::string panoramaId;
+    int x = -1;
+    int y = -1;
+    int zoom = -1;
+};
+
+using TileFaultRule = std::function<TileFault(const TileRequest&)>;
+
+struct TileServerOptions {
+    std::string folder; // where the certificates are written (an existing folder)
+    bool unknownCa = false; // serve a certificate from an authority the client is not told of
+    TileFaultRule faultRule; // called for every request; none answers every tile
+    int lifetimeSeconds = 600;
+};
+
+// Starts the server on a free port; the port, or 0 when it could not start.
+int StartTileServer(const TileServerOptions& options);
+// Stops serving, closes every connection and waits for the server's threads.
+void StopTileServer();
+// Changes the fault rule of the running server.
+void SetTileFaultRule(TileFaultRule rule);
+
+// The mirror host pattern that reaches the running server: "127.0.0.{N}:<port>".
+std::string TileServerHostPattern();
+// The PEM file of the authority behind the trusted certificate.
+std::string TileServerCaFile();
+// Every request received since the start, in order.
+std::vector<TileRequest> ReceivedTileRequests();
+// Connections accepted (TLS handshakes attempted) since the start.
+int AcceptedConnections();
+
+// The colour the server paints tile (x, y) with (mean colour; JPEG adds small noise): 0xRRGGBB.
+unsigned TileColour(int x, int y);
+// The JPEG bytes the server sends for tile (x, y).
+std::vector<unsigned char> TileJpeg(int x, int y);
+// A loopback port on which nothing listens, for refused connections.
+int UnusedLoopbackPort();
+
+} // namespace vantaro::test
