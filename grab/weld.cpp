@@ -1,16 +1,28 @@
 #include "weld.h"
 
+#include "main_window.h"
+#include "platform.h"
+
 namespace vantaro {
 
-FIBITMAP* BeginWeld(const TileGrid&) { return nullptr; }
+FIBITMAP* BeginWeld(const TileGrid& grid) {
+    if (!IsChecked(Ui().WeldTilesCheck))
+        return nullptr;
+    return AllocateCanvas(grid);
+}
 
-void WeldTile(FIBITMAP*, const std::string&, int, int) { }
+void WeldTile(FIBITMAP* canvas, const std::string& tileFile, int x, int y) {
+    // Weld Tiles is read after the paste: switching it off mid-panorama keeps the later tile files.
+    if (PasteTileFile(canvas, tileFile, x, y) && IsChecked(Ui().WeldTilesCheck))
+        DeleteFile(tileFile);
+}
 
-WeldResult FinishWeld(FIBITMAP* canvas, const std::string&, const std::string&, int)
-{
-    if (canvas)
-        FreeImage_Unload(canvas);
-    return WeldResult::NotSaved;
+WeldResult FinishWeld(FIBITMAP* canvas, const std::string& outputFolder, const std::string& panoramaId, int zoomLevel) {
+    FinishChoices choices;
+    choices.weldTiles = IsChecked(Ui().WeldTilesCheck);
+    choices.crop = IsChecked(Ui().CropPanoramaCheck);
+    choices.png = IsSelected(Ui().OutputPngOption);
+    return FinishCanvas(canvas, choices, outputFolder, panoramaId, zoomLevel);
 }
 
 } // namespace vantaro

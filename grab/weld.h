@@ -1,18 +1,19 @@
 #pragma once
-// Welding the tiles of one panorama into a canvas, then cropping and saving it.
+// Welding the tiles of one panorama into a canvas, then cropping and saving it, steered by the
+// window's Weld Tiles, Crop Panorama and output controls.
+
+#include "tiles.h"
+#include "weld_image.h"
 
 #include <FreeImage.h>
 #include <string>
 
-#include "tiles.h"
-
 namespace vantaro {
-
-enum class WeldResult { NotSaved, Saved, SaveFailed };
 
 // A black canvas for the grid while Weld Tiles is on; null otherwise or when it cannot be made.
 FIBITMAP* BeginWeld(const TileGrid& grid);
-// Pastes the tile file into its cell (x, y) of the canvas.
+// Pastes the tile file into its cell (x, y) of the canvas; the file is deleted once loaded while
+// Weld Tiles is on.
 void WeldTile(FIBITMAP* canvas, const std::string& tileFile, int x, int y);
 // Saves the canvas (cropped for the run's level when asked) and always releases it.
 // NotSaved when no save was reached (no canvas, or Weld Tiles off).

@@ -1,0 +1,271 @@
+#include "weld_fixture.h"
+#include "weld_image.h"
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/resource.h>
+#include <vector>
+
+namespace vantaro {
+namespace {
+
+using test::CellColour;
+
+const std::string kId = "AbCdEfGhIjKlMnOpQrStUv";
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Kilobytes of the current and the peak resident set; the peak can be reset to the current one.
+long StatusKilobytes(const char* key) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(key, 0) == 0)
+            return std::stol(line.substr(std::string(key).size()));
+    }
+    return -1;
+}
+
+void ResetPeakResident() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// Rewrites the frame size in a baseline JPEG's header; the pixel data stays that of the old size.
+void DeclareJpegSize(const std::string& path, unsigned width, unsigned height) {
+    std::string bytes = ReadAll(path);
+    const std::size_t frame = bytes.find("\xFF\xC0");
+    ASSERT_NE(frame, std::string::npos);
+    bytes[frame + 5] = char(height >> 8);
+    bytes[frame + 6] = char(height & 0xFF);
+    bytes[frame + 7] = char(width >> 8);
+    bytes[frame + 8] = char(width & 0xFF);
+    WriteAll(path, bytes);
+}
+
+class WeldImageTest : public testing::Test {
+protected:
+    // One tile file per cell of the largest grid, shared by every test.
+    static void SetUpTestSuite() {
+        tileFolder = test::MakeTemporaryFolder();
+        const TileGrid grid = TileGridForLevel(5);
+        for (int y = 0; y < grid.rows; ++y) {
+            for (int x = 0; x < grid.columns; ++x)
+                ASSERT_TRUE(test::WriteSolidJpeg(TileFile(x, y), kTileSize, kTileSize, CellColour(x, y)));
+        }
+    }
+    static void TearDownTestSuite() { test::RemoveFolder(tileFolder); }
+    void SetUp() override { folder = test::MakeTemporaryFolder(); }
+    void TearDown() override { test::RemoveFolder(folder); }
+
+    static std::string TileFile(int x, int y) {
+        return tileFolder + "tile" + std::to_string(x) + "_" + std::to_string(y) + ".jpg";
+    }
+    static FIBITMAP* WeldedCanvas(int zoomLevel) {
+        const TileGrid grid = TileGridForLevel(zoomLevel);
+        FIBITMAP* canvas = AllocateCanvas(grid);
+        for (int y = 0; y < grid.rows; ++y) {
+            for (int x = 0; x < grid.columns; ++x)
+                EXPECT_TRUE(PasteTileFile(canvas, TileFile(x, y), x, y));
+        }
+        return canvas;
+    }
+
+    static inline std::string tileFolder;
+    std::string folder;
+};
+
+TEST_F(WeldImageTest, WeldedFileHasTheLevelsSizeWithEveryCellInPlace) {
+    struct Case {
+        int zoomLevel;
+        bool crop;
+        bool png;
+        ImageSize size;
+    };
+    const Case cases[] = {
+        { 0, true, true, { 416, 208 } },
+        { 0, false, false, { 512, 512 } },
+        { 1, true, false, { 832, 416 } },
+        { 1, false, true, { 1024, 512 } },
+        { 2, true, true, { 1664, 832 } },
+        { 2, false, false, { 2048, 1024 } },
+        { 3, true, false, { 3328, 1536 } },
+        { 3, false, true, { 3584, 1536 } },
+        { 4, true, true, { 6656, 3328 } },
+        { 4, false, false, { 6656, 3584 } },
+        { 5, true, false, { 13312, 6656 } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "level " << c.zoomLevel << (c.crop ? " cropped " : " whole ")
+                                        << (c.png ? "PNG" : "JPEG"));
+        FIBITMAP* canvas = WeldedCanvas(c.zoomLevel);
+        ASSERT_NE(canvas, nullptr);
+        const FinishChoices choices { true, c.crop, c.png };
+        ASSERT_EQ(FinishCanvas(canvas, choices, folder, kId, c.zoomLevel), WeldResult::Saved);
+
+        const std::string name = kId + (c.png ? "_welded.png" : "_welded.jpg");
+        EXPECT_EQ(test::ListFolder(folder), name);
+        FIBITMAP* welded = FreeImage_Load(c.png ? FIF_PNG : FIF_JPEG, (folder + name).c_str(), 0);
+        ASSERT_NE(welded, nullptr);
+        EXPECT_EQ(FreeImage_GetFileType((folder + name).c_str(), 0), c.png ? FIF_PNG : FIF_JPEG);
+        EXPECT_EQ(FreeImage_GetBPP(welded), 24u);
+        EXPECT_EQ((ImageSize { int(FreeImage_GetWidth(welded)), int(FreeImage_GetHeight(welded)) }), c.size);
+        EXPECT_EQ(test::CheckCells(welded, TileGridForLevel(c.zoomLevel), CellColour), "");
+        FreeImage_Unload(welded);
+        std::filesystem::remove(folder + name);
+    }
+}
+
+TEST_F(WeldImageTest, TileIsScaledToFillItsCellOrRefusedLeavingItBlack) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> make;
+        bool loaded;
+        unsigned cellColour;
+    };
+    const unsigned colour = 0x3C78B4;
+    const auto solid = [colour](int width, int height, bool grey = false) {
+        return [=](const std::string& path) { ASSERT_TRUE(test::WriteSolidJpeg(path, width, height, colour, grey)); };
+    };
+    const Case cases[] = {
+        { "512 x 512", solid(512, 512), true, colour },
+        { "256 x 256 scaled up", solid(256, 256), true, colour },
+        { "512 x 256 scaled up", solid(512, 256), true, colour },
+        { "greyscale", solid(512, 512, true), true, 0xB4B4B4 },
+        // Loaded and not scaled, but wider than what is left of the canvas, so the paste is refused.
+        { "4096 wide, the largest accepted", solid(4096, 600), true, 0 },
+        { "4097 wide", solid(4097, 600), false, 0 },
+        { "4097 high", solid(600, 4097), false, 0 },
+        { "did not arrive", [](const std::string&) {}, false, 0 },
+        { "empty", [](const std::string& path) { WriteAll(path, ""); }, false, 0 },
+        { "not a JPEG", [](const std::string& path) { WriteAll(path, "<html>Service unavailable</html>"); }, false, 0 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string tileFile = folder + "tile.jpg";
+        c.make(tileFile);
+        FIBITMAP* canvas = AllocateCanvas(TileGridForLevel(1));
+        ASSERT_NE(canvas, nullptr);
+        EXPECT_EQ(PasteTileFile(canvas, tileFile, 1, 0), c.loaded);
+        EXPECT_EQ(
+            test::CheckCells(canvas, TileGridForLevel(1), [&](int x, int) { return x == 1 ? c.cellColour : 0; }), "");
+        // The whole cell, up to its edges, not only its middle.
+        if (c.cellColour != 0) {
+            EXPECT_TRUE(test::ColoursNear(test::MeanColour(canvas, 512, 0, 8, 8), c.cellColour));
+            EXPECT_TRUE(test::ColoursNear(test::MeanColour(canvas, 1016, 504, 8, 8), c.cellColour));
+        }
+        FreeImage_Unload(canvas);
+        std::filesystem::remove(tileFile);
+    }
+}
+
+TEST_F(WeldImageTest, HugeDeclaredTileIsRefusedBeforeItsPixelsAreAllocated) {
+    // 8000 x 8000 would take 192 MB decoded; the file itself is a few hundred bytes.
+    const std::string tileFile = folder + "tile.jpg";
+    ASSERT_TRUE(test::WriteSolidJpeg(tileFile, 64, 64, 0x808080));
+    DeclareJpegSize(tileFile, 8000, 8000);
+    FIBITMAP* canvas = AllocateCanvas(TileGridForLevel(0));
+    ASSERT_NE(canvas, nullptr);
+
+    ResetPeakResident();
+    const long before = StatusKilobytes("VmRSS:");
+    EXPECT_FALSE(PasteTileFile(canvas, tileFile, 0, 0));
+    const long peakGrowth = StatusKilobytes("VmHWM:") - before;
+    EXPECT_LT(peakGrowth, 32 * 1024) << "kilobytes";
+
+    EXPECT_EQ(test::MeanColour(canvas, 0, 0, 512, 512), 0u);
+    EXPECT_TRUE(std::filesystem::exists(tileFile));
+    FreeImage_Unload(canvas);
+}
+
+TEST_F(WeldImageTest, WeldTilesOffAtTheEndReleasesTheCanvasWithoutSaving) {
+    // The sanitizer build's leak check shows a canvas that is not released.
+    FIBITMAP* canvas = AllocateCanvas(TileGridForLevel(2));
+    ASSERT_NE(canvas, nullptr);
+    ASSERT_TRUE(PasteTileFile(canvas, TileFile(0, 0), 0, 0));
+    FinishChoices choices;
+    choices.weldTiles = false;
+    EXPECT_EQ(FinishCanvas(canvas, choices, folder, kId, 2), WeldResult::NotSaved);
+    EXPECT_EQ(FinishCanvas(nullptr, FinishChoices {}, folder, kId, 2), WeldResult::NotSaved);
+    EXPECT_EQ(test::ListFolder(folder), "");
+    EXPECT_TRUE(std::filesystem::exists(TileFile(0, 0)));
+}
+
+// Lets a write grow a file only up to a few bytes, as a full disk would.
+void LimitFileSize(rlim_t bytes) {
+    rlimit limit {};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+TEST_F(WeldImageTest, SaveReplacesTheEarlierFileOnlyWhenItSucceeds) {
+    const std::string earlier = "the welded file of an earlier run";
+    struct Case {
+        const char* name;
+        bool png;
+        int zoomLevel; // the level the crop is taken for; the canvas is always level 2
+        std::string outputFolder;
+        std::function<void()> before;
+        std::function<void()> after;
+        WeldResult result;
+    };
+    const auto noLimit = [] { LimitFileSize(RLIM_INFINITY); };
+    const auto smallLimit = [] { LimitFileSize(256); };
+    const Case cases[] = {
+        { "good PNG save", true, 2, folder, [] {}, [] {}, WeldResult::Saved },
+        { "good JPEG save", false, 2, folder, [] {}, [] {}, WeldResult::Saved },
+        { "disk full during a PNG save", true, 2, folder, smallLimit, noLimit, WeldResult::SaveFailed },
+        { "disk full during a JPEG save", false, 2, folder, smallLimit, noLimit, WeldResult::SaveFailed },
+        { "crop larger than the canvas", true, 4, folder, [] {}, [] {}, WeldResult::SaveFailed },
+        { "output folder missing", true, 2, folder + "missing/", [] {}, [] {}, WeldResult::SaveFailed },
+    };
+    const auto ignoreSignal = std::signal(SIGXFSZ, SIG_IGN);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string weldedFile = folder + kId + (c.png ? "_welded.png" : "_welded.jpg");
+        WriteAll(weldedFile, earlier);
+        const std::string listing = test::ListFolder(folder);
+        FIBITMAP* canvas = WeldedCanvas(2);
+        c.before();
+        const WeldResult result
+            = FinishCanvas(canvas, FinishChoices { true, true, c.png }, c.outputFolder, kId, c.zoomLevel);
+        c.after();
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(test::ListFolder(folder), listing) << "no temporary file stays behind";
+        if (c.result == WeldResult::Saved) {
+            FIBITMAP* welded = FreeImage_Load(c.png ? FIF_PNG : FIF_JPEG, weldedFile.c_str(), 0);
+            ASSERT_NE(welded, nullptr);
+            EXPECT_EQ(FreeImage_GetWidth(welded), 1664u);
+            FreeImage_Unload(welded);
+        } else {
+            EXPECT_EQ(ReadAll(weldedFile), earlier);
+        }
+        std::filesystem::remove(weldedFile);
+    }
+    std::signal(SIGXFSZ, ignoreSignal);
+}
+
+TEST_F(WeldImageTest, WeldedNameTakenByAFolderFailsAndKeepsTheFolder) {
+    const std::string weldedFile = folder + kId + "_welded.png";
+    std::filesystem::create_directory(weldedFile);
+    WriteAll(weldedFile + "/inside", "kept");
+    EXPECT_EQ(FinishCanvas(WeldedCanvas(0), FinishChoices {}, folder, kId, 0), WeldResult::SaveFailed);
+    EXPECT_EQ(test::ListFolder(folder), kId + "_welded.png");
+    EXPECT_EQ(ReadAll(weldedFile + "/inside"), "kept");
+}
+
+} // namespace
+} // namespace vantaro

@@ -1,0 +1,5 @@
+# Generated tiles and colour checks shared by the welding tests.
+add_library(vantaro_weld_fixture STATIC ${CMAKE_CURRENT_LIST_DIR}/weld_fixture.cpp)
+target_link_libraries(vantaro_weld_fixture PUBLIC vantaro_grab_core)
+
+vantaro_unit_test(grab_weld_image_test SOURCES weld_image_test.cpp LIBS vantaro_weld_fixture)
