@@ -1,6 +1,7 @@
 #include "download.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -19,6 +20,8 @@ CURL* keptHandle = nullptr;
 std::string extraCaFile;
 unsigned temporaryCounter = 0;
 
+using Clock = std::chrono::steady_clock;
+
 struct Transfer {
     CURL* handle = nullptr;
     const std::string* target = nullptr;
@@ -27,6 +30,8 @@ struct Transfer {
     std::int64_t stored = 0;
     std::int64_t discarded = 0;
     bool failed = false;
+    curl_off_t received = -1;
+    Clock::time_point lastProgress;
 };
 
 // A name beside the target, so the final rename stays within one file system.
@@ -82,6 +87,23 @@ std::size_t ReceiveBody(char* data, std::size_t size, std::size_t count, void* u
     return bytes;
 }
 
+// Ends a transfer that has received nothing for the stall limit, counted from the moment the
+// request goes out; the connect time-out covers what comes before. A speed limit would not do:
+// it averages, so a burst before the stall stretches the wait.
+int CheckStall(void* user, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t) {
+    auto& transfer = *static_cast<Transfer*>(user);
+    curl_off_t sentAfter = 0;
+    curl_easy_getinfo(transfer.handle, CURLINFO_PRETRANSFER_TIME_T, &sentAfter);
+    if (sentAfter == 0)
+        return 0;
+    const Clock::time_point now = Clock::now();
+    if (downloaded != transfer.received) {
+        transfer.received = downloaded;
+        transfer.lastProgress = now;
+    }
+    return now - transfer.lastProgress > std::chrono::seconds(kStallSeconds) ? 1 : 0;
+}
+
 CURLcode AddExtraCa(CURL*, void* sslContext, void*) {
     X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
     return X509_STORE_load_file(store, extraCaFile.c_str()) == 1 ? CURLE_OK : CURLE_SSL_CACERT_BADFILE;
@@ -93,15 +115,13 @@ CURL* KeptHandle() {
     CURL* handle = curl_easy_init();
     if (!handle)
         return nullptr;
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "https,http");
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
-    // Below one byte a second for this long, whether waiting for the answer or inside the body.
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, CheckStall);
     curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxDownloadBytes));
     curl_easy_setopt(handle, CURLOPT_USERAGENT, "Vantaro/1.6");
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, ReceiveBody);
@@ -124,6 +144,7 @@ std::int64_t DownloadToFile(const std::string& url, const std::string& path) {
     transfer.target = &path;
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer);
     const CURLcode result = curl_easy_perform(handle);
 
     long status = 0;
