@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <vector>
 
 namespace vantaro::test {
@@ -87,32 +86,6 @@ std::string CheckCells(FIBITMAP* image, const TileGrid& grid, const std::functio
         }
     }
     return "";
-}
-
-std::string MakeTemporaryFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vantaro-weld-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (!::mkdtemp(buffer.data()))
-        return "";
-    return std::string(buffer.data()) + "/";
-}
-
-void RemoveFolder(const std::string& folder) {
-    std::error_code error;
-    std::filesystem::remove_all(folder, error);
-}
-
-std::string ListFolder(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    std::string listing;
-    for (const std::string& name : names)
-        listing += (listing.empty() ? "" : " ") + name;
-    return listing;
 }
 
 } // namespace vantaro::test

@@ -26,11 +26,4 @@ bool ColoursNear(unsigned a, unsigned b, int tolerance = 6);
 // with the expected colour; "" when all match, else the first cell that does not.
 std::string CheckCells(FIBITMAP* image, const TileGrid& grid, const std::function<unsigned(int, int)>& expected);
 
-// A new empty folder under the system's temporary folder; its path ends with '/'.
-std::string MakeTemporaryFolder();
-// Removes the folder and everything in it.
-void RemoveFolder(const std::string& folder);
-// The names of the files in a folder, sorted.
-std::string ListFolder(const std::string& folder);
-
 } // namespace vantaro::test

@@ -1,3 +1,4 @@
+#include "grab_test_files.h"
 #include "weld_fixture.h"
 #include "weld_image.h"
 
@@ -7,9 +8,13 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
-#include <sstream>
+#include <set>
 #include <sys/resource.h>
 #include <vector>
+
+#ifdef __SANITIZE_ADDRESS__
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace vantaro {
 namespace {
@@ -17,17 +22,6 @@ namespace {
 using test::CellColour;
 
 const std::string kId = "AbCdEfGhIjKlMnOpQrStUv";
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // Kilobytes of the current and the peak resident set; the peak can be reset to the current one.
 long StatusKilobytes(const char* key) {
@@ -45,30 +39,30 @@ void ResetPeakResident() {
 
 // Rewrites the frame size in a baseline JPEG's header; the pixel data stays that of the old size.
 void DeclareJpegSize(const std::string& path, unsigned width, unsigned height) {
-    std::string bytes = ReadAll(path);
+    std::string bytes = test::ReadBytes(path);
     const std::size_t frame = bytes.find("\xFF\xC0");
     ASSERT_NE(frame, std::string::npos);
     bytes[frame + 5] = char(height >> 8);
     bytes[frame + 6] = char(height & 0xFF);
     bytes[frame + 7] = char(width >> 8);
     bytes[frame + 8] = char(width & 0xFF);
-    WriteAll(path, bytes);
+    test::WriteBytes(path, bytes);
 }
 
 class WeldImageTest : public testing::Test {
 protected:
     // One tile file per cell of the largest grid, shared by every test.
     static void SetUpTestSuite() {
-        tileFolder = test::MakeTemporaryFolder();
+        tileFolder = test::MakeTemporaryFolder("vantaro_weld") + "/";
         const TileGrid grid = TileGridForLevel(5);
         for (int y = 0; y < grid.rows; ++y) {
             for (int x = 0; x < grid.columns; ++x)
                 ASSERT_TRUE(test::WriteSolidJpeg(TileFile(x, y), kTileSize, kTileSize, CellColour(x, y)));
         }
     }
-    static void TearDownTestSuite() { test::RemoveFolder(tileFolder); }
-    void SetUp() override { folder = test::MakeTemporaryFolder(); }
-    void TearDown() override { test::RemoveFolder(folder); }
+    static void TearDownTestSuite() { std::filesystem::remove_all(tileFolder); }
+    void SetUp() override { folder = test::MakeTemporaryFolder("vantaro_weld") + "/"; }
+    void TearDown() override { std::filesystem::remove_all(folder); }
 
     static std::string TileFile(int x, int y) {
         return tileFolder + "tile" + std::to_string(x) + "_" + std::to_string(y) + ".jpg";
@@ -116,7 +110,7 @@ TEST_F(WeldImageTest, WeldedFileHasTheLevelsSizeWithEveryCellInPlace) {
         ASSERT_EQ(FinishCanvas(canvas, choices, folder, kId, c.zoomLevel), WeldResult::Saved);
 
         const std::string name = kId + (c.png ? "_welded.png" : "_welded.jpg");
-        EXPECT_EQ(test::ListFolder(folder), name);
+        EXPECT_EQ(test::FilesIn(folder), std::set<std::string> { name });
         FIBITMAP* welded = FreeImage_Load(c.png ? FIF_PNG : FIF_JPEG, (folder + name).c_str(), 0);
         ASSERT_NE(welded, nullptr);
         EXPECT_EQ(FreeImage_GetFileType((folder + name).c_str(), 0), c.png ? FIF_PNG : FIF_JPEG);
@@ -149,8 +143,9 @@ TEST_F(WeldImageTest, TileIsScaledToFillItsCellOrRefusedLeavingItBlack) {
         { "4097 wide", solid(4097, 600), false, 0 },
         { "4097 high", solid(600, 4097), false, 0 },
         { "did not arrive", [](const std::string&) {}, false, 0 },
-        { "empty", [](const std::string& path) { WriteAll(path, ""); }, false, 0 },
-        { "not a JPEG", [](const std::string& path) { WriteAll(path, "<html>Service unavailable</html>"); }, false, 0 },
+        { "empty", [](const std::string& path) { test::WriteBytes(path, ""); }, false, 0 },
+        { "not a JPEG", [](const std::string& path) { test::WriteBytes(path, "<html>Service unavailable</html>"); },
+            false, 0 },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -199,7 +194,7 @@ TEST_F(WeldImageTest, WeldTilesOffAtTheEndReleasesTheCanvasWithoutSaving) {
     choices.weldTiles = false;
     EXPECT_EQ(FinishCanvas(canvas, choices, folder, kId, 2), WeldResult::NotSaved);
     EXPECT_EQ(FinishCanvas(nullptr, FinishChoices {}, folder, kId, 2), WeldResult::NotSaved);
-    EXPECT_EQ(test::ListFolder(folder), "");
+    EXPECT_TRUE(test::FilesIn(folder).empty());
     EXPECT_TRUE(std::filesystem::exists(TileFile(0, 0)));
 }
 
@@ -209,6 +204,15 @@ void LimitFileSize(rlim_t bytes) {
     getrlimit(RLIMIT_FSIZE, &limit);
     limit.rlim_cur = bytes;
     setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+// FreeImage's JPEG writer leaks its compressor (about 5 KB) when a write fails; that is not ours.
+void IgnoreLeaks(bool ignore) {
+#ifdef __SANITIZE_ADDRESS__
+    ignore ? __lsan_disable() : __lsan_enable();
+#else
+    (void)ignore;
+#endif
 }
 
 TEST_F(WeldImageTest, SaveReplacesTheEarlierFileOnlyWhenItSucceeds) {
@@ -224,11 +228,19 @@ TEST_F(WeldImageTest, SaveReplacesTheEarlierFileOnlyWhenItSucceeds) {
     };
     const auto noLimit = [] { LimitFileSize(RLIM_INFINITY); };
     const auto smallLimit = [] { LimitFileSize(256); };
+    const auto smallLimitJpeg = [] {
+        IgnoreLeaks(true);
+        LimitFileSize(256);
+    };
+    const auto noLimitJpeg = [] {
+        LimitFileSize(RLIM_INFINITY);
+        IgnoreLeaks(false);
+    };
     const Case cases[] = {
         { "good PNG save", true, 2, folder, [] {}, [] {}, WeldResult::Saved },
         { "good JPEG save", false, 2, folder, [] {}, [] {}, WeldResult::Saved },
         { "disk full during a PNG save", true, 2, folder, smallLimit, noLimit, WeldResult::SaveFailed },
-        { "disk full during a JPEG save", false, 2, folder, smallLimit, noLimit, WeldResult::SaveFailed },
+        { "disk full during a JPEG save", false, 2, folder, smallLimitJpeg, noLimitJpeg, WeldResult::SaveFailed },
         { "crop larger than the canvas", true, 4, folder, [] {}, [] {}, WeldResult::SaveFailed },
         { "output folder missing", true, 2, folder + "missing/", [] {}, [] {}, WeldResult::SaveFailed },
     };
@@ -236,22 +248,22 @@ TEST_F(WeldImageTest, SaveReplacesTheEarlierFileOnlyWhenItSucceeds) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string weldedFile = folder + kId + (c.png ? "_welded.png" : "_welded.jpg");
-        WriteAll(weldedFile, earlier);
-        const std::string listing = test::ListFolder(folder);
+        test::WriteBytes(weldedFile, earlier);
+        const std::set<std::string> listing = test::FilesIn(folder);
         FIBITMAP* canvas = WeldedCanvas(2);
         c.before();
         const WeldResult result
             = FinishCanvas(canvas, FinishChoices { true, true, c.png }, c.outputFolder, kId, c.zoomLevel);
         c.after();
         EXPECT_EQ(result, c.result);
-        EXPECT_EQ(test::ListFolder(folder), listing) << "no temporary file stays behind";
+        EXPECT_EQ(test::FilesIn(folder), listing) << "no temporary file stays behind";
         if (c.result == WeldResult::Saved) {
             FIBITMAP* welded = FreeImage_Load(c.png ? FIF_PNG : FIF_JPEG, weldedFile.c_str(), 0);
             ASSERT_NE(welded, nullptr);
             EXPECT_EQ(FreeImage_GetWidth(welded), 1664u);
             FreeImage_Unload(welded);
         } else {
-            EXPECT_EQ(ReadAll(weldedFile), earlier);
+            EXPECT_EQ(test::ReadBytes(weldedFile), earlier);
         }
         std::filesystem::remove(weldedFile);
     }
@@ -261,10 +273,10 @@ TEST_F(WeldImageTest, SaveReplacesTheEarlierFileOnlyWhenItSucceeds) {
 TEST_F(WeldImageTest, WeldedNameTakenByAFolderFailsAndKeepsTheFolder) {
     const std::string weldedFile = folder + kId + "_welded.png";
     std::filesystem::create_directory(weldedFile);
-    WriteAll(weldedFile + "/inside", "kept");
+    test::WriteBytes(weldedFile + "/inside", "kept");
     EXPECT_EQ(FinishCanvas(WeldedCanvas(0), FinishChoices {}, folder, kId, 0), WeldResult::SaveFailed);
-    EXPECT_EQ(test::ListFolder(folder), kId + "_welded.png");
-    EXPECT_EQ(ReadAll(weldedFile + "/inside"), "kept");
+    EXPECT_EQ(test::FilesIn(folder), std::set<std::string> { kId + "_welded.png" });
+    EXPECT_EQ(test::ReadBytes(weldedFile + "/inside"), "kept");
 }
 
 } // namespace

@@ -3,3 +3,9 @@ add_library(vantaro_weld_fixture STATIC ${CMAKE_CURRENT_LIST_DIR}/weld_fixture.c
 target_link_libraries(vantaro_weld_fixture PUBLIC vantaro_grab_core)
 
 vantaro_unit_test(grab_weld_image_test SOURCES weld_image_test.cpp LIBS vantaro_weld_fixture)
+
+if(VANTARO_UNIT_ONLY)
+  return()
+endif()
+
+vantaro_gui_test(grab_weld_test SOURCES weld_test.cpp LIBS vantaro_grab vantaro_weld_fixture)
