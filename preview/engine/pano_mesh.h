@@ -46,8 +46,8 @@ std::vector<unsigned char> EncodeMesh(const MeshData& mesh);
 MeshDecodeResult DecodeMesh(const unsigned char* bytes, std::size_t size);
 
 // The sphere shipped as "pano.mesh".
-constexpr int kPanoColumns = 64;
-constexpr int kPanoRows = 32;
+constexpr int kPanoColumns = 128;
+constexpr int kPanoRows = 64;
 constexpr float kPanoRadius = 10.0f;
 
 } // namespace vantaro
