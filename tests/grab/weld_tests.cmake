@@ -9,3 +9,8 @@ if(VANTARO_UNIT_ONLY)
 endif()
 
 vantaro_gui_test(grab_weld_test SOURCES weld_test.cpp LIBS vantaro_grab vantaro_weld_fixture)
+
+# The whole grab and weld path against the loopback tile server.
+include(${PROJECT_SOURCE_DIR}/tests/support/tile_server.cmake)
+vantaro_gui_test(grab_weld_end_to_end_test SOURCES weld_end_to_end_test.cpp
+                 LIBS vantaro_app vantaro_tile_server vantaro_weld_fixture)

@@ -1,0 +1,108 @@
+#include "download.h"
+#include "grab_run.h"
+#include "grab_test_files.h"
+#include "main_window.h"
+#include "modal_box.h"
+#include "platform.h"
+#include "tile_server.h"
+#include "tiles.h"
+#include "weld_fixture.h"
+
+#include <FreeImage.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <set>
+
+namespace vantaro {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kDone = "Grabbing process is finished! You can examine each pano using the built-in preview.";
+const std::string kId = "Xq3_vB7-kLm9PzR2tYw8Ha";
+
+class WeldEndToEndTest : public testing::Test {
+protected:
+    void SetUp() override {
+        folder = test::MakeTemporaryFolder("vantaro_weld");
+        ASSERT_FALSE(folder.empty());
+        fs::create_directory(folder + "/certs");
+        ASSERT_NE(test::StartTileServer({ folder + "/certs", false, {} }), 0);
+        SetTileHostPatternForTesting(test::TileServerHostPattern());
+        SetExtraTrustedCaFileForTesting(test::TileServerCaFile());
+        OpenMainWindow(0, 0, 440, 450);
+    }
+    void TearDown() override {
+        CloseMainWindow();
+        DiscardWindowEvents();
+        CloseDownloads();
+        SetExtraTrustedCaFileForTesting("");
+        SetTileHostPatternForTesting("");
+        test::StopTileServer();
+        EXPECT_TRUE(test::AllModalsAnswered());
+        fs::remove_all(folder);
+    }
+    std::string folder;
+};
+
+TEST_F(WeldEndToEndTest, GrabbedTilesBecomeOneWeldedFileWithEveryTileInItsCell) {
+    struct Case {
+        const char* name;
+        int zoomLevel;
+        bool crop;
+        bool png;
+        int failingX; // the tile column the server refuses at row 1, or -1
+        bool weldedNameTaken; // a folder already holds the welded file's name
+        std::set<std::string> files;
+        int width;
+        int height;
+        std::string doneText;
+    };
+    const Case cases[] = {
+        { "level 2, cropped PNG, one tile missing", 2, true, true, 1, false, { kId + "_welded.png" }, 1664, 832,
+            kDone + "\n\n1 of 8 tiles could not be downloaded." },
+        { "level 4, whole JPEG", 4, false, false, -1, false, { kId + "_welded.jpg" }, 6656, 3584, kDone },
+        { "level 0, the save fails", 0, true, true, -1, true, { kId + "_welded.png" }, 0, 0,
+            kDone + "\n\n1 of 1 welded panoramas could not be saved." },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string output = folder + "/" + std::to_string(c.zoomLevel) + "/";
+        const std::string welded = output + kId + (c.png ? "_welded.png" : "_welded.jpg");
+        if (c.weldedNameTaken)
+            fs::create_directories(welded);
+        test::SetTileFaultRule([&c](const test::TileRequest& request) {
+            return request.x == c.failingX && request.y == 1 ? test::TileFault::NotFound : test::TileFault::None;
+        });
+        SetOutputFolderText(output);
+        SetSliderPosition(c.zoomLevel);
+        SetChecked(Ui().WeldTilesCheck, 1);
+        SetChecked(Ui().CropPanoramaCheck, c.crop);
+        SetSelected(Ui().OutputPngOption, c.png);
+        SetSelected(Ui().OutputJpegOption, !c.png);
+        while (ListItemCount() > 0)
+            RemoveListItem(0);
+        AddListItem(kId);
+
+        const auto box = test::AnswerNextModal("OK");
+        RunGrab();
+        ASSERT_TRUE(box->seen);
+        EXPECT_EQ(box->title, "Done");
+        EXPECT_EQ(box->text.toStdString(), c.doneText);
+        EXPECT_EQ(test::FilesIn(output), c.files) << "every tile file is gone";
+        if (c.weldedNameTaken)
+            continue;
+
+        FIBITMAP* image = FreeImage_Load(c.png ? FIF_PNG : FIF_JPEG, welded.c_str(), 0);
+        ASSERT_NE(image, nullptr);
+        EXPECT_EQ(int(FreeImage_GetWidth(image)), c.width);
+        EXPECT_EQ(int(FreeImage_GetHeight(image)), c.height);
+        EXPECT_EQ(test::CheckCells(image, TileGridForLevel(c.zoomLevel),
+                      [&c](int x, int y) { return x == c.failingX && y == 1 ? 0u : test::TileColour(x, y); }),
+            "");
+        FreeImage_Unload(image);
+    }
+}
+
+} // namespace
+} // namespace vantaro
