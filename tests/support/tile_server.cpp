@@ -310,17 +310,15 @@ std::vector<unsigned char> EncodeTile(int x, int y) {
     std::uint32_t state = 0x9E3779B9u ^ std::uint32_t(x * 131 + y * 7919);
     for (int row = 0; row < kTileSize; ++row) {
         BYTE* line = FreeImage_GetScanLine(bitmap, row);
-        for (int column = 0; column < kTileSize; column += 2) {
+        for (int column = 0; column < kTileSize; ++column) {
             state ^= state << 13;
             state ^= state >> 17;
             state ^= state << 5;
-            const int noise = int(state % 17) - 8;
-            for (int k = 0; k < 2; ++k) {
-                BYTE* pixel = line + (column + k) * 3;
-                pixel[FI_RGBA_RED] = BYTE(std::clamp(base[0] + noise, 0, 255));
-                pixel[FI_RGBA_GREEN] = BYTE(std::clamp(base[1] + noise, 0, 255));
-                pixel[FI_RGBA_BLUE] = BYTE(std::clamp(base[2] + noise, 0, 255));
-            }
+            const int noise = int(state % 49) - 24;
+            BYTE* pixel = line + column * 3;
+            pixel[FI_RGBA_RED] = BYTE(std::clamp(base[0] + noise, 0, 255));
+            pixel[FI_RGBA_GREEN] = BYTE(std::clamp(base[1] + noise, 0, 255));
+            pixel[FI_RGBA_BLUE] = BYTE(std::clamp(base[2] + noise, 0, 255));
         }
     }
     std::vector<unsigned char> bytes;
