@@ -5,6 +5,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+// The shared FreeImage library registers its plugins as it is loaded, so nothing here calls
+// FreeImage_Initialise.
+
 namespace vantaro {
 
 namespace {
