@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <algorithm>
 
@@ -29,6 +30,8 @@ template <typename Control> Control* Place(Control* control, const char* name, i
     return control;
 }
 
+// Only the user's actions make events: the program's own changes to a control make none, so a
+// grab run's marks do not crowd its one-event polls.
 void PostControlEvent(const QObject* control, ControlEventType type) {
     PostWindowEvent({ EventKind::Control, control, type });
 }
@@ -104,7 +107,7 @@ void OpenMainWindow(int x, int y, int width, int height) {
     slider->setPageStep(1);
     slider->setTickInterval(1);
     slider->setTickPosition(QSlider::TicksBelow);
-    QObject::connect(slider, &QSlider::valueChanged, [slider] { PostControlEvent(slider, ControlEventType::Other); });
+    QObject::connect(slider, &QSlider::actionTriggered, [slider] { PostControlEvent(slider, ControlEventType::Other); });
     handles.QualitySlider = slider;
 
     handles.OutputLabel = MakeLabel("OutputLabel", "Output:", Qt::AlignRight, 30, 70, 60, 20);
@@ -138,7 +141,7 @@ void OpenMainWindow(int x, int y, int width, int height) {
     auto* field = Place(new QLineEdit(window), "OutputPathField", 100, 70, 220, 20);
     field->setReadOnly(true);
     field->setFocusPolicy(Qt::StrongFocus);
-    QObject::connect(field, &QLineEdit::textChanged, [field] { PostControlEvent(field, ControlEventType::Other); });
+    QObject::connect(field, &QLineEdit::textEdited, [field] { PostControlEvent(field, ControlEventType::Other); });
     handles.OutputPathField = field;
 
     auto* list = Place(new QListWidget(window), "PanoramaList", 30, 210, 380, 100);
@@ -231,6 +234,7 @@ int FirstSelectedItem() {
 }
 
 void SelectOnlyItem(int index) {
+    const QSignalBlocker userEventsOnly(handles.PanoramaList);
     handles.PanoramaList->clearSelection();
     if (QListWidgetItem* item = Item(index)) {
         item->setSelected(true);
@@ -239,11 +243,13 @@ void SelectOnlyItem(int index) {
 }
 
 void SetItemSelected(int index, int on) {
+    const QSignalBlocker userEventsOnly(handles.PanoramaList);
     if (QListWidgetItem* item = Item(index))
         item->setSelected(on != 0);
 }
 
 void RemoveListItem(int index) {
+    const QSignalBlocker userEventsOnly(handles.PanoramaList);
     delete handles.PanoramaList->takeItem(index);
 }
 
