@@ -3,7 +3,7 @@
 #include "modal_box.h"
 #include "preview.h"
 #include "startup.h"
-#include "viewer_watch.h"
+#include "viewer_support.h"
 
 #include <QListWidget>
 #include <QPushButton>
@@ -32,15 +32,13 @@ TEST(ViewerStartupTest, WithoutAUsableEngineThePreviewButtonIsOffBeforeTheBoxAnd
     // A double-click on a selected row, through the event loop, shows nothing; the window goes on.
     test::PreviewWindowWatch watch;
     auto unexpected = test::AnswerNextModal("OK");
+    // Unselected: a click in the list toggles its row, so the double-click leaves it selected.
     AddListItem("AbCdEfGhIjKlMnOpQrStUv");
-    SelectOnlyItem(0);
-    QListWidget* list = Ui().PanoramaList;
-    QTimer::singleShot(50, [list] {
-        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
-    });
+    QTimer::singleShot(50, [] { test::DoubleClickListRow(0); });
     QTimer::singleShot(400, [] { Ui().MainWindow->close(); });
     RunEventLoop();
     EXPECT_FALSE(unexpected->seen) << unexpected->text.toStdString();
+    EXPECT_EQ(FirstSelectedItem(), 0) << "the double-click missed the row";
     EXPECT_EQ(watch.shown, 0);
     EXPECT_TRUE(Ui().MainWindow->isVisible());
     test::AllModalsAnswered();

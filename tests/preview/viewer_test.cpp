@@ -8,9 +8,10 @@
 #include "preview.h"
 #include "preview_window.h"
 #include "startup.h"
-#include "viewer_watch.h"
+#include "viewer_support.h"
 
 #include <FreeImage.h>
+#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
@@ -28,6 +29,7 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include <unistd.h>
 #include <vector>
 
@@ -145,6 +147,11 @@ private:
         QWindow* window = ShownPreviewWindow();
         if (!window || Finished())
             return;
+        // A viewing that never gets going is ended by a close request rather than left to hang.
+        if (deadline_.hasExpired()) {
+            window->close();
+            return;
+        }
         if (window != window_) {
             window_ = window;
             activeTicks_ = 0;
@@ -168,6 +175,7 @@ private:
     int wait_ = 0;
     int activeTicks_ = 0;
     QPointer<QWindow> window_;
+    QDeadlineTimer deadline_ { 60000 };
     QTimer timer_;
 };
 
@@ -276,6 +284,241 @@ TEST_F(ViewerTest, TheMouseTurnsTheViewRightOnlyAcrossAndTheWheelZoomsWithinItsL
     EXPECT_NEAR(Latitude(tilted, tilted.width() / 2, tilted.height() / 2), 0, 1.5);
     ExpectFovs(fovs, { 95, 105, 115, 120, 120, 110, 100, 90, 80, 70, 60, 50, 40, 30, 20, 20 });
     EXPECT_EQ(ShownPreviewWindow(), nullptr);
+}
+
+TEST_F(ViewerTest, EveryViewingStartsUnturnedAt95DegreesWhateverTheLastOneLeft) {
+    CopyMesh(Out("pano.mesh"));
+    SaveWelded(Out(std::string(kId) + "_welded.png"), FIF_PNG);
+    ListAndSelect(kId);
+
+    struct Seen {
+        double longitude = 0;
+        double fov = 0;
+    };
+    std::vector<Seen> starts;
+    std::vector<double> afterNotches;
+    auto recordStart = [&starts](QWindow* window) {
+        const QImage picture = Picture(window);
+        starts.push_back({ CentreLongitude(picture), VerticalFov(picture) });
+        return true;
+    };
+    // The first viewing turns and zooms, and ends with Escape still down when its window goes.
+    ViewingDriver first({ recordStart,
+        [](QWindow* window) {
+            MoveMouse(window, QPoint(-150, 0));
+            TurnWheel(window, -240);
+            return true;
+        },
+        EndWithEscape() });
+    PreviewSelectedPanorama(PreviewTrigger::Button);
+    ASSERT_TRUE(first.Finished());
+
+    // Three notches in one frame are limited as one sum: 95 + 30 gives 120, and one back gives 110.
+    ViewingDriver second({ recordStart,
+        [&afterNotches](QWindow* window) {
+            TurnWheel(window, 360);
+            return true;
+        },
+        [&afterNotches](QWindow* window) {
+            afterNotches.push_back(VerticalFov(Picture(window)));
+            TurnWheel(window, -120);
+            return true;
+        },
+        [&afterNotches](QWindow* window) {
+            afterNotches.push_back(VerticalFov(Picture(window)));
+            return true;
+        },
+        EndWithEscape() });
+    PreviewSelectedPanorama(PreviewTrigger::ListDoubleClick);
+    ASSERT_TRUE(second.Finished()) << "the second viewing ended before its steps";
+
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_NEAR(starts[1].fov, 95, 1.5);
+    EXPECT_NEAR(Turn(starts[0].longitude, starts[1].longitude), 0, 0.5);
+    ExpectFovs(afterNotches, { 120, 110 });
+}
+
+TEST_F(ViewerTest, ACloseRequestFromMainWindowEndsOnlyTheViewing) {
+    CopyMesh(Out("pano.mesh"));
+    SaveWelded(Out(std::string(kId) + "_welded.png"), FIF_PNG);
+    // Unselected: a click in the list toggles its row, so the double-click selects it.
+    AddListItem(kId);
+    // Only the second close request, sent after the viewing, may end the program's loop.
+    auto secondCloseSent = std::make_shared<bool>(false);
+    ViewingDriver driver({ [secondCloseSent](QWindow* window) {
+        QObject::connect(window, &QObject::destroyed, [secondCloseSent] {
+            QTimer::singleShot(300, [secondCloseSent] {
+                *secondCloseSent = true;
+                Ui().MainWindow->close();
+            });
+        });
+        Ui().MainWindow->close();
+        return true;
+    } });
+    QTimer::singleShot(50, [] { test::DoubleClickListRow(0); });
+    RunEventLoop();
+    EXPECT_TRUE(driver.Finished());
+    EXPECT_TRUE(*secondCloseSent) << "the close request during the viewing ended the program's loop";
+    EXPECT_TRUE(Ui().MainWindow->isVisible());
+    EXPECT_EQ(ShownPreviewWindow(), nullptr);
+}
+
+// Which welded file a viewing showed, read from the centre of its first picture: the PNG has
+// green 127 at the horizon, the JPG flat green 0.
+enum class Shown { None, Png, Jpg };
+enum class File { None, Good, Empty, Unreadable };
+
+ViewingDriver::Step RecordShown(Shown& shown) {
+    return [&shown](QWindow* window) {
+        const QImage picture = Picture(window);
+        shown = qGreen(picture.pixel(picture.width() / 2, picture.height() / 2)) > 64 ? Shown::Png : Shown::Jpg;
+        return true;
+    };
+}
+enum class MeshAt { Output, WorkingDirectory, Program, Nowhere };
+
+TEST_F(ViewerTest, TheCandidatesAreTriedPngThenJpgAndOnlyAMissingFileMovesOn) {
+    struct Case {
+        const char* what;
+        File png, jpg;
+        MeshAt mesh;
+        int windows;
+        Shown shown;
+        bool message;
+    } cases[] = {
+        { "both good", File::Good, File::Good, MeshAt::Output, 1, Shown::Png, false },
+        { "PNG empty", File::Empty, File::Good, MeshAt::WorkingDirectory, 1, Shown::Jpg, false },
+        { "neither", File::None, File::None, MeshAt::Output, 0, Shown::None, true },
+        { "PNG unreadable", File::Unreadable, File::Good, MeshAt::Output, 1, Shown::None, false },
+        { "no mesh", File::Good, File::Good, MeshAt::Nowhere, 1, Shown::None, false },
+        { "mesh beside the program only", File::Good, File::None, MeshAt::Program, 1, Shown::Png, false },
+    };
+    ListAndSelect(kId);
+    const std::string base = Out(std::string(kId) + "_welded");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const std::string& name :
+            { base + ".png", base + ".jpg", Out("pano.mesh"), std::string("pano.mesh"), MeshBesideProgram() })
+            fs::remove(name);
+        auto write = [](File kind, const std::string& path, FREE_IMAGE_FORMAT format, int flatGreen) {
+            if (kind == File::Good)
+                SaveWelded(path, format, flatGreen);
+            else if (kind == File::Empty)
+                std::ofstream { path };
+            else if (kind == File::Unreadable)
+                std::ofstream(path) << "not an image at all";
+        };
+        write(c.png, base + ".png", FIF_PNG, -1);
+        write(c.jpg, base + ".jpg", FIF_JPEG, 0);
+        if (c.mesh == MeshAt::Output)
+            CopyMesh(Out("pano.mesh"));
+        else if (c.mesh == MeshAt::WorkingDirectory)
+            CopyMesh("pano.mesh");
+        else if (c.mesh == MeshAt::Program)
+            CopyMesh(MeshBesideProgram());
+
+        Shown shown = Shown::None;
+        ViewingDriver driver({ RecordShown(shown), EndWithEscape() });
+        test::PreviewWindowWatch watch;
+        auto box = test::AnswerNextModal("OK");
+        PreviewSelectedPanorama(PreviewTrigger::Button);
+        EXPECT_EQ(watch.shown, c.windows);
+        EXPECT_EQ(shown, c.shown);
+        EXPECT_EQ(box->seen, c.message);
+        if (c.message) {
+            EXPECT_EQ(box->text,
+                "Could not find panorama file! Please make sure a valid pano is downloaded with the 'Weld Tiles' "
+                "option enabled.");
+        }
+        EXPECT_EQ(ShownPreviewWindow(), nullptr);
+        test::AllModalsAnswered();
+    }
+}
+
+TEST_F(ViewerTest, EachTriggerTestsItsOwnPreconditions) {
+    CopyMesh(Out("pano.mesh"));
+    SaveWelded(Out(std::string(kId) + "_welded.png"), FIF_PNG);
+    AddListItem(kId);
+    struct Case {
+        PreviewTrigger trigger;
+        bool selected, available;
+        const char* message; // nullptr: nothing at all
+    } cases[] = {
+        { PreviewTrigger::Button, false, true, "Select panorama ID from the list." },
+        { PreviewTrigger::Button, true, false, "Select panorama ID from the list." },
+        { PreviewTrigger::ListDoubleClick, false, true, nullptr },
+        { PreviewTrigger::ListDoubleClick, true, false, nullptr },
+        { PreviewTrigger::ListOther, true, true, nullptr },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(
+            testing::Message() << int(c.trigger) << " selected " << c.selected << " available " << c.available);
+        SelectOnlyItem(c.selected ? 0 : -1);
+        PreviewAvailable = c.available;
+        test::PreviewWindowWatch watch;
+        auto box = test::AnswerNextModal("OK");
+        PreviewSelectedPanorama(c.trigger);
+        EXPECT_EQ(watch.shown, 0);
+        EXPECT_EQ(box->seen, c.message != nullptr);
+        if (c.message) {
+            EXPECT_EQ(box->title, "Error");
+            EXPECT_EQ(box->text, c.message);
+            EXPECT_EQ(box->buttons, QStringList { "OK" });
+        }
+        EXPECT_EQ(FirstSelectedItem(), c.selected ? 0 : -1) << "the command changed the selection";
+        test::AllModalsAnswered();
+    }
+    PreviewAvailable = true;
+}
+
+TEST_F(ViewerTest, OfSeveralSelectedRowsTheLowestIsShownFromTheCurrentOutputFolder) {
+    // The row above has its PNG in the old folder only; the chosen folder holds its JPG.
+    SaveWelded(Out(std::string(kId) + "_welded.png"), FIF_PNG);
+    fs::create_directories(root / "new");
+    CopyMesh((root / "new" / "pano.mesh").string());
+    SaveWelded((root / "new" / (std::string(kId) + "_welded.jpg")).string(), FIF_JPEG, 0);
+    SaveWelded((root / "new" / (std::string(kOtherId) + "_welded.png")).string(), FIF_PNG);
+    SetOutputFolderText((root / "new").string() + "/");
+    AddListItem("the first row, unselected");
+    AddListItem(kId);
+    AddListItem(kOtherId);
+    SetItemSelected(2, 1);
+    SetItemSelected(1, 1);
+
+    Shown shown = Shown::None;
+    ViewingDriver driver({ RecordShown(shown), EndWithEscape() });
+    PreviewSelectedPanorama(PreviewTrigger::ListDoubleClick);
+    EXPECT_EQ(shown, Shown::Jpg);
+}
+
+TEST_F(ViewerTest, InTheBackgroundThePointerIsFreeAndEscapeWaitsForTheForeground) {
+    CopyMesh(Out("pano.mesh"));
+    SaveWelded(Out(std::string(kId) + "_welded.png"), FIF_PNG);
+    ListAndSelect(kId);
+    int backgroundFrames = 0;
+    bool freedInBackground = false, escapeIgnored = false;
+    ViewingDriver driver({ [](QWindow*) {
+                              Ui().MainWindow->activateWindow();
+                              return true;
+                          },
+        [&](QWindow* window) {
+            if (window->isActive() || ++backgroundFrames < 3)
+                return false;
+            freedInBackground = window->cursor().shape() != Qt::BlankCursor;
+            PressEscape(window);
+            return true;
+        },
+        [&](QWindow* window) {
+            // Still running a few frames after Escape went down in the background.
+            escapeIgnored = true;
+            window->requestActivate();
+            return true;
+        } });
+    PreviewSelectedPanorama(PreviewTrigger::Button);
+    EXPECT_TRUE(driver.Finished());
+    EXPECT_TRUE(freedInBackground);
+    EXPECT_TRUE(escapeIgnored);
+    EXPECT_EQ(ShownPreviewWindow(), nullptr) << "Escape, still down, ends the viewing once in the foreground";
 }
 } // namespace
 } // namespace vantaro

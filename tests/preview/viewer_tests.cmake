@@ -28,7 +28,7 @@ endif()
 # vantaro_gui_test, with the program placed in a folder of its own so that the engine component
 # beside it can be chosen.
 function(viewer_gui_test name folder)
-  vantaro_gui_test(${name} SOURCES ${ARGN} ${CMAKE_CURRENT_SOURCE_DIR}/viewer_watch.cpp LIBS vantaro_app)
+  vantaro_gui_test(${name} SOURCES ${ARGN} ${CMAKE_CURRENT_SOURCE_DIR}/viewer_support.cpp LIBS vantaro_app)
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${folder})
 endfunction()

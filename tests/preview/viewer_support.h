@@ -1,10 +1,11 @@
 #pragma once
-// Counts how often PreviewWindow was shown, flashes included.
+// Helpers of the viewer's GUI tests: watching PreviewWindow, double-clicking a list row.
 
 #include <QObject>
 
 namespace vantaro::test {
 
+// Counts how often PreviewWindow was shown, flashes included.
 class PreviewWindowWatch : public QObject {
 public:
     PreviewWindowWatch();
@@ -14,5 +15,8 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 };
+
+// A user's double-click on PanoramaList's row: press, release, double-click, release.
+void DoubleClickListRow(int row);
 
 } // namespace vantaro::test

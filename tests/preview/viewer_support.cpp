@@ -1,9 +1,12 @@
-#include "viewer_watch.h"
+#include "viewer_support.h"
 
+#include "main_window.h"
 #include "preview_window.h"
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QListWidget>
+#include <QTest>
 #include <QWindow>
 
 namespace vantaro::test {
@@ -23,6 +26,16 @@ bool PreviewWindowWatch::eventFilter(QObject* watched, QEvent* event) {
             ++shown;
     }
     return false;
+}
+
+void DoubleClickListRow(int row) {
+    // QTest's double-click alone lacks the press that the list view wants on the same row first.
+    QListWidget* list = Ui().PanoramaList;
+    QWidget* viewport = list->viewport();
+    const QPoint at = list->visualItemRect(list->item(row)).center();
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, at);
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, at);
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, at);
 }
 
 } // namespace vantaro::test
