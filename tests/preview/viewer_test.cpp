@@ -486,9 +486,15 @@ TEST_F(ViewerTest, OfSeveralSelectedRowsTheLowestIsShownFromTheCurrentOutputFold
     SetItemSelected(1, 1);
 
     Shown shown = Shown::None;
-    ViewingDriver driver({ RecordShown(shown), EndWithEscape() });
+    // Ended by PreviewWindow's own close box this time.
+    ViewingDriver driver({ RecordShown(shown), [](QWindow* window) {
+                              window->close();
+                              return true;
+                          } });
     PreviewSelectedPanorama(PreviewTrigger::ListDoubleClick);
     EXPECT_EQ(shown, Shown::Jpg);
+    EXPECT_TRUE(driver.Finished());
+    EXPECT_EQ(ShownPreviewWindow(), nullptr);
 }
 
 TEST_F(ViewerTest, InTheBackgroundThePointerIsFreeAndEscapeWaitsForTheForeground) {
