@@ -5,6 +5,7 @@
 #include "modal_box.h"
 #include "platform.h"
 #include "tile_server.h"
+#include "tile_server_window_test.h"
 #include "tiles.h"
 
 #include <QApplication>
@@ -53,31 +54,16 @@ private:
     QTimer timer;
 };
 
-class GrabRunTest : public testing::Test {
+class GrabRunTest : public test::TileServerWindowTest {
 protected:
     void SetUp() override {
-        folder = test::MakeTemporaryFolder("vantaro_grab");
-        ASSERT_FALSE(folder.empty());
-        fs::create_directory(folder + "/certs");
+        test::TileServerWindowTest::SetUp();
+        if (HasFatalFailure())
+            return;
         output = folder + "/out/";
-        ASSERT_NE(test::StartTileServer({ folder + "/certs", false, {} }), 0);
-        SetTileHostPatternForTesting(test::TileServerHostPattern());
-        SetExtraTrustedCaFileForTesting(test::TileServerCaFile());
-        OpenMainWindow(0, 0, 440, 450);
         SetOutputFolderText(output);
         // Welding would take the tile files away; these tests look at them.
         SetChecked(Ui().WeldTilesCheck, 0);
-    }
-
-    void TearDown() override {
-        CloseMainWindow();
-        DiscardWindowEvents();
-        CloseDownloads();
-        SetExtraTrustedCaFileForTesting("");
-        SetTileHostPatternForTesting("");
-        test::StopTileServer();
-        EXPECT_TRUE(test::AllModalsAnswered());
-        fs::remove_all(folder);
     }
 
     static std::shared_ptr<test::ModalSeen> RunAndAnswer() {
@@ -86,7 +72,6 @@ protected:
         return box;
     }
 
-    std::string folder;
     std::string output;
 };
 

@@ -5,6 +5,7 @@
 #include "modal_box.h"
 #include "platform.h"
 #include "tile_server.h"
+#include "tile_server_window_test.h"
 #include "tiles.h"
 #include "weld_fixture.h"
 
@@ -21,29 +22,7 @@ namespace fs = std::filesystem;
 const std::string kDone = "Grabbing process is finished! You can examine each pano using the built-in preview.";
 const std::string kId = "Xq3_vB7-kLm9PzR2tYw8Ha";
 
-class WeldEndToEndTest : public testing::Test {
-protected:
-    void SetUp() override {
-        folder = test::MakeTemporaryFolder("vantaro_weld");
-        ASSERT_FALSE(folder.empty());
-        fs::create_directory(folder + "/certs");
-        ASSERT_NE(test::StartTileServer({ folder + "/certs", false, {} }), 0);
-        SetTileHostPatternForTesting(test::TileServerHostPattern());
-        SetExtraTrustedCaFileForTesting(test::TileServerCaFile());
-        OpenMainWindow(0, 0, 440, 450);
-    }
-    void TearDown() override {
-        CloseMainWindow();
-        DiscardWindowEvents();
-        CloseDownloads();
-        SetExtraTrustedCaFileForTesting("");
-        SetTileHostPatternForTesting("");
-        test::StopTileServer();
-        EXPECT_TRUE(test::AllModalsAnswered());
-        fs::remove_all(folder);
-    }
-    std::string folder;
-};
+class WeldEndToEndTest : public test::TileServerWindowTest { };
 
 TEST_F(WeldEndToEndTest, GrabbedTilesBecomeOneWeldedFileWithEveryTileInItsCell) {
     struct Case {

@@ -1,0 +1,44 @@
+#pragma once
+// A test with MainWindow open and the grab pointed at the loopback tile server, inside a temporary
+// folder that goes with the test.
+
+#include "download.h"
+#include "grab_test_files.h"
+#include "main_window.h"
+#include "modal_box.h"
+#include "platform.h"
+#include "tile_server.h"
+#include "tiles.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace vantaro::test {
+
+class TileServerWindowTest : public testing::Test {
+protected:
+    void SetUp() override {
+        folder = MakeTemporaryFolder("vantaro_grab");
+        ASSERT_FALSE(folder.empty());
+        std::filesystem::create_directory(folder + "/certs");
+        ASSERT_NE(StartTileServer({ folder + "/certs", false, {} }), 0);
+        SetTileHostPatternForTesting(TileServerHostPattern());
+        SetExtraTrustedCaFileForTesting(TileServerCaFile());
+        OpenMainWindow(0, 0, 440, 450);
+    }
+
+    void TearDown() override {
+        CloseMainWindow();
+        DiscardWindowEvents();
+        CloseDownloads();
+        SetExtraTrustedCaFileForTesting("");
+        SetTileHostPatternForTesting("");
+        StopTileServer();
+        EXPECT_TRUE(AllModalsAnswered());
+        std::filesystem::remove_all(folder);
+    }
+
+    std::string folder;
+};
+
+} // namespace vantaro::test
