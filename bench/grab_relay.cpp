@@ -100,6 +100,9 @@ void Relay(int client, int mirror) {
     }
     NoDelay(client);
     NoDelay(server);
+    // The kernel completed the client's handshake with the relay at once; on a real link its first
+    // bytes could leave only after the SYN-ACK came back, one round trip after connecting.
+    const Clock::time_point handshakeDone = Clock::now() + 2 * delay;
     Direction directions[2] = { { client, server, false, {} }, { server, client, false, {} } };
     bool broken = false;
     while (!stopping && !broken) {
@@ -125,8 +128,9 @@ void Relay(int client, int mirror) {
             Direction& d = wait[i].fd == client ? directions[0] : directions[1];
             char chunk[65536];
             const ssize_t n = ::recv(d.from, chunk, sizeof chunk, 0);
+            const Clock::time_point sent = &d == &directions[0] ? std::max(arrived, handshakeDone) : arrived;
             if (n > 0)
-                d.queue.push_back({ arrived + delay, std::string(chunk, std::size_t(n)) });
+                d.queue.push_back({ sent + delay, std::string(chunk, std::size_t(n)) });
             else
                 d.ended = true;
         }
