@@ -1,10 +1,11 @@
 #include "download.h"
 
+#include "temporary_file.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <unistd.h>
@@ -18,7 +19,6 @@ constexpr long kStallSeconds = 10;
 // One handle for the whole run: it keeps the connections and TLS sessions to the mirrors.
 CURL* keptHandle = nullptr;
 std::string extraCaFile;
-unsigned temporaryCounter = 0;
 
 using Clock = std::chrono::steady_clock;
 
@@ -33,17 +33,6 @@ struct Transfer {
     curl_off_t received = -1;
     Clock::time_point lastProgress;
 };
-
-// A name beside the target, so the final rename stays within one file system.
-int OpenTemporaryBeside(const std::string& target, std::string& temporaryPath) {
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        temporaryPath = target + ".part" + std::to_string(::getpid()) + "-" + std::to_string(++temporaryCounter);
-        const int fd = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
-}
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -73,7 +62,7 @@ std::size_t ReceiveBody(char* data, std::size_t size, std::size_t count, void* u
         return 0;
     }
     if (transfer.fd < 0) {
-        transfer.fd = OpenTemporaryBeside(*transfer.target, transfer.temporaryPath);
+        transfer.fd = CreateTemporaryBeside(*transfer.target, transfer.temporaryPath);
         if (transfer.fd < 0) {
             transfer.failed = true;
             return 0;

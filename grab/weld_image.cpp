@@ -1,8 +1,8 @@
 #include "weld_image.h"
 
-#include <cerrno>
+#include "temporary_file.h"
+
 #include <cstdio>
-#include <fcntl.h>
 #include <unistd.h>
 
 // The shared FreeImage library registers its plugins as it is loaded, so nothing here calls
@@ -11,8 +11,6 @@
 namespace vantaro {
 
 namespace {
-
-unsigned temporaryCounter = 0;
 
 unsigned ReadFile(void* buffer, unsigned size, unsigned count, fi_handle handle) {
     return unsigned(std::fread(buffer, size, count, static_cast<std::FILE*>(handle)));
@@ -30,23 +28,16 @@ long TellFile(fi_handle handle) {
     return std::ftell(static_cast<std::FILE*>(handle));
 }
 
-// Beside the target, so the final rename stays within one file system.
-std::FILE* CreateTemporaryBeside(const std::string& target, std::string& temporaryPath) {
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        temporaryPath = target + ".saving" + std::to_string(::getpid()) + "-" + std::to_string(++temporaryCounter);
-        const int fd = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            std::FILE* file = ::fdopen(fd, "wb");
-            if (!file) {
-                ::close(fd);
-                ::unlink(temporaryPath.c_str());
-            }
-            return file;
-        }
-        if (errno != EEXIST)
-            return nullptr;
+std::FILE* CreateTemporaryFileBeside(const std::string& target, std::string& temporaryPath) {
+    const int fd = CreateTemporaryBeside(target, temporaryPath);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (!file) {
+        ::close(fd);
+        ::unlink(temporaryPath.c_str());
     }
-    return nullptr;
+    return file;
 }
 
 // The tile's own size from its JPEG header, without decoding pixels; false when it has none.
@@ -125,7 +116,7 @@ bool PasteTileFile(FIBITMAP* canvas, const std::string& tileFile, int x, int y) 
 
 bool SaveImageReplacing(FIBITMAP* image, FREE_IMAGE_FORMAT format, const std::string& path) {
     std::string temporaryPath;
-    std::FILE* file = CreateTemporaryBeside(path, temporaryPath);
+    std::FILE* file = CreateTemporaryFileBeside(path, temporaryPath);
     if (!file)
         return false;
     FreeImageIO io { ReadFile, WriteFile, SeekFile, TellFile };

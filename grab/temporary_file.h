@@ -1,0 +1,13 @@
+#pragma once
+// New files are written under a temporary name and renamed over their target only when complete,
+// so a failed download or save never touches an existing file.
+
+#include <string>
+
+namespace vantaro {
+
+// Creates a new, empty file beside target (so the final rename stays within one file system) and
+// returns its descriptor, or -1; temporaryPath receives its name.
+int CreateTemporaryBeside(const std::string& target, std::string& temporaryPath);
+
+} // namespace vantaro
