@@ -108,13 +108,11 @@ void TakePreviewInput(QWindow* window, const QEvent* event) {
 
 void ExamineMouse(QWindow* window) {
     if (!window || !window->isActive()) {
-        ReleaseMouse();
-        ForgetMovement();
+        StopMouse();
         return;
     }
     if (mouse.holder != window) {
-        ReleaseMouse();
-        ForgetMovement();
+        StopMouse();
         mouse.holder = window;
         window->setCursor(Qt::BlankCursor);
         WarpPointerToCentre(window);
