@@ -10,6 +10,10 @@
 #include <openssl/x509.h>
 #include <unistd.h>
 
+#ifndef VANTARO_EXTRA_CA_FILE
+#define VANTARO_EXTRA_CA_FILE ""
+#endif
+
 namespace vantaro {
 
 namespace {
@@ -18,7 +22,12 @@ constexpr long kStallSeconds = 10;
 
 // One handle for the whole run: it keeps the connections and TLS sessions to the mirrors.
 CURL* keptHandle = nullptr;
-std::string extraCaFile;
+std::string extraCaFileOverride;
+
+// The build's extra authority (a sample build's), or the one a test set.
+std::string ExtraCaFile() {
+    return extraCaFileOverride.empty() ? VANTARO_EXTRA_CA_FILE : extraCaFileOverride;
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -95,7 +104,7 @@ int CheckStall(void* user, curl_off_t, curl_off_t downloaded, curl_off_t, curl_o
 
 CURLcode AddExtraCa(CURL*, void* sslContext, void*) {
     X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
-    return X509_STORE_load_file(store, extraCaFile.c_str()) == 1 ? CURLE_OK : CURLE_SSL_CACERT_BADFILE;
+    return X509_STORE_load_file(store, ExtraCaFile().c_str()) == 1 ? CURLE_OK : CURLE_SSL_CACERT_BADFILE;
 }
 
 CURL* KeptHandle() {
@@ -114,9 +123,9 @@ CURL* KeptHandle() {
     curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxDownloadBytes));
     curl_easy_setopt(handle, CURLOPT_USERAGENT, "Vantaro/1.6");
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, ReceiveBody);
-    if (!extraCaFile.empty()) {
+    if (!ExtraCaFile().empty()) {
         curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, AddExtraCa);
-        // A cached store would be shared with connections made before or after the test's CA.
+        // A cached store would miss an authority that the sample service made anew meanwhile.
         curl_easy_setopt(handle, CURLOPT_CA_CACHE_TIMEOUT, 0L);
     }
     keptHandle = handle;
@@ -155,7 +164,7 @@ void CloseDownloads() {
 }
 
 void SetExtraTrustedCaFileForTesting(const std::string& pemFile) {
-    extraCaFile = pemFile;
+    extraCaFileOverride = pemFile;
     CloseDownloads();
 }
 

@@ -15,7 +15,8 @@ std::int64_t DownloadToFile(const std::string& url, const std::string& path);
 // Releases the connection kept between downloads.
 void CloseDownloads();
 
-// Trusts the CA certificates in this PEM file besides the system's, for tests only; "" stops it.
+// Trusts the CA certificates in this PEM file besides the system's instead of the build's extra
+// authority (a sample build's), for tests only; "" restores the build's own.
 void SetExtraTrustedCaFileForTesting(const std::string& pemFile);
 
 } // namespace vantaro

@@ -1,303 +1,75 @@
 #include "tile_server.h"
 
-#include "test_ca.h"
+#include "authority.h"
 
 #include <FreeImage.h>
 #include <algorithm>
-#include <arpa/inet.h>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <list>
+#include <arpa/inet.h>
+#include <cstdint>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <openssl/ssl.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vantaro::test {
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
 constexpr int kTileSize = 512;
-constexpr auto kIdleLimit = std::chrono::seconds(30);
-constexpr auto kStallLimit = std::chrono::seconds(60);
-constexpr std::size_t kMaxRequestHead = 64 * 1024;
 
-struct Worker {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-};
-
-std::mutex stateMutex; // guards the log, the rule, the count and the tile cache
+std::mutex stateMutex; // guards the log, the rule and the tile cache
 std::vector<TileRequest> requestLog;
 TileFaultRule faultRule;
-int acceptedCount = 0;
 std::map<std::pair<int, int>, std::vector<unsigned char>> tileCache;
-
-std::atomic<bool> stopping { false };
-std::thread acceptThread;
-std::list<Worker> workers; // only the accept thread and StopTileServer touch it
-int listeners[3] = { -1, -1, -1 };
-int serverPort = 0;
-SSL_CTX* tlsContext = nullptr;
 std::string trustedCaFile;
-Clock::time_point serverDeadline;
+int serverPort = 0;
 
-void SetTimeout(int fd, int option, std::chrono::milliseconds limit) {
-    timeval value {};
-    value.tv_sec = limit.count() / 1000;
-    value.tv_usec = (limit.count() % 1000) * 1000;
-    setsockopt(fd, SOL_SOCKET, option, &value, sizeof value);
-}
-
-int Listen(const std::string& address, int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    const int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in where {};
-    where.sin_family = AF_INET;
-    where.sin_port = htons(std::uint16_t(port));
-    inet_pton(AF_INET, address.c_str(), &where.sin_addr);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 || ::listen(fd, 64) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-int LocalPort(int fd) {
-    sockaddr_in where {};
-    socklen_t length = sizeof where;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length);
-    return ntohs(where.sin_port);
-}
-
-void CloseListeners() {
-    for (int& fd : listeners) {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
-}
-
-// All three mirrors on one port, so the client's pattern needs only the address to vary.
-bool OpenListeners() {
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        listeners[0] = Listen("127.0.0.1", 0);
-        if (listeners[0] < 0)
-            return false;
-        serverPort = LocalPort(listeners[0]);
-        listeners[1] = Listen("127.0.0.2", serverPort);
-        listeners[2] = Listen("127.0.0.3", serverPort);
-        if (listeners[1] >= 0 && listeners[2] >= 0)
-            return true;
-        CloseListeners();
-    }
-    return false;
-}
-
-TileRequest ParseTarget(const std::string& target, int mirror) {
-    TileRequest request;
-    request.target = target;
-    request.mirror = mirror;
-    const std::size_t query = target.find('?');
-    if (query == std::string::npos)
-        return request;
-    std::size_t at = query + 1;
-    while (at <= target.size()) {
-        std::size_t end = target.find('&', at);
-        if (end == std::string::npos)
-            end = target.size();
-        const std::string pair = target.substr(at, end - at);
-        const std::size_t equals = pair.find('=');
-        const std::string key = pair.substr(0, equals);
-        const std::string value = equals == std::string::npos ? std::string() : pair.substr(equals + 1);
-        if (key == "panoid")
-            request.panoramaId = value;
-        else if (key == "x" || key == "y" || key == "zoom") {
-            const int number = value.empty() ? -1 : std::atoi(value.c_str());
-            (key == "x" ? request.x : key == "y" ? request.y : request.zoom) = number;
-        }
-        at = end + 1;
-    }
-    return request;
-}
-
-bool Send(SSL* ssl, const std::string& data) {
-    std::size_t sent = 0;
-    while (sent < data.size()) {
-        const int written = SSL_write(ssl, data.data() + sent, int(data.size() - sent));
-        if (written <= 0)
-            return false;
-        sent += std::size_t(written);
-    }
-    return true;
-}
-
-// Waits for more of the request; false when the peer left, the server stops or it idled too long.
-bool ReadMore(SSL* ssl, int fd, std::string& buffer) {
-    const Clock::time_point idleUntil = Clock::now() + kIdleLimit;
-    while (!stopping) {
-        if (SSL_pending(ssl) == 0) {
-            pollfd wait { fd, POLLIN, 0 };
-            const int ready = ::poll(&wait, 1, 50);
-            if (ready == 0 && Clock::now() > idleUntil)
-                return false;
-            if (ready == 0 || (ready < 0 && errno == EINTR))
-                continue;
-            if (ready < 0)
-                return false;
-        }
-        char chunk[16384];
-        const int got = SSL_read(ssl, chunk, sizeof chunk);
-        if (got > 0) {
-            buffer.append(chunk, std::size_t(got));
-            return buffer.size() <= kMaxRequestHead;
-        }
-        const int error = SSL_get_error(ssl, got);
-        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
-            return false;
-    }
-    return false;
-}
-
-// Holds the connection without answering until the peer gives up or the server stops.
-void Stall(int fd) {
-    const Clock::time_point until = Clock::now() + kStallLimit;
-    while (!stopping && Clock::now() < until) {
-        pollfd wait { fd, POLLIN, 0 };
-        if (::poll(&wait, 1, 50) > 0) {
-            char byte;
-            if (::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0 || (wait.revents & (POLLHUP | POLLERR)))
-                return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    }
-}
-
-std::string Head(const std::string& statusLine, std::size_t length, const std::string& extra = {}) {
-    return "HTTP/1.1 " + statusLine + "\r\n" + extra + "Content-Length: " + std::to_string(length) + "\r\n\r\n";
-}
-
-// Answers one request; false when the connection must end after it.
-bool Answer(SSL* ssl, int fd, const TileRequest& request, TileFault fault) {
-    if (fault == TileFault::StallBeforeAnswer) {
-        Stall(fd);
-        return false;
-    }
-    if (fault == TileFault::NotFound)
-        return Send(ssl, Head("404 Not Found", 10, "Content-Type: text/plain\r\n") + "not found\n");
-    if (fault == TileFault::ServerError)
-        return Send(ssl, Head("500 Internal Server Error", 6, "Content-Type: text/plain\r\n") + "error\n");
-    if (fault == TileFault::EmptyBody)
-        return Send(ssl, Head("200 OK", 0, "Content-Type: image/jpeg\r\n"));
-    if (fault == TileFault::Redirect) {
-        const std::string location = "https://127.0.0.1:" + std::to_string(serverPort) + request.target;
-        return Send(ssl, Head("302 Found", 0, "Location: " + location + "\r\n"));
-    }
-    if (fault == TileFault::Oversized) {
-        if (!Send(ssl, "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nConnection: close\r\n\r\n"))
-            return false;
-        const std::string block(64 * 1024, '\xFF');
-        for (int i = 0; i < 33 * 16 && Send(ssl, block); ++i) { }
-        return false;
+sample::TileReply FaultReply(const TileRequest& request, TileFault fault) {
+    sample::TileReply reply;
+    switch (fault) {
+    case TileFault::NotFound:
+        return { "404 Not Found", "Content-Type: text/plain\r\n", "not found\n" };
+    case TileFault::ServerError:
+        return { "500 Internal Server Error", "Content-Type: text/plain\r\n", "error\n" };
+    case TileFault::EmptyBody:
+        reply.headers = "Content-Type: image/jpeg\r\n";
+        return reply;
+    case TileFault::Redirect:
+        reply.status = "302 Found";
+        reply.headers = "Location: https://127.0.0.1:" + std::to_string(serverPort) + request.target + "\r\n";
+        return reply;
+    case TileFault::Oversized:
+        reply.headers = "Content-Type: image/jpeg\r\n";
+        reply.body.assign(33u << 20, '\xFF');
+        reply.lengthAnnounced = false;
+        return reply;
+    case TileFault::StallBeforeAnswer:
+        reply.stallBeforeAnswer = true;
+        return reply;
+    default:
+        break;
     }
     const std::vector<unsigned char> tile = TileJpeg(request.x, request.y);
-    const std::string head = Head("200 OK", tile.size(), "Content-Type: image/jpeg\r\n");
-    if (fault == TileFault::None)
-        return Send(ssl, head + std::string(tile.begin(), tile.end()));
-    const std::string half(tile.begin(), tile.begin() + std::ptrdiff_t(tile.size() / 2));
-    if (!Send(ssl, head + half))
-        return false;
-    if (fault == TileFault::StallInBody)
-        Stall(fd);
-    return false; // Truncated: a clean close after half the announced body
+    reply.headers = "Content-Type: image/jpeg\r\n";
+    reply.body.assign(tile.begin(), tile.end());
+    if (fault == TileFault::Truncated || fault == TileFault::StallInBody) {
+        reply.sentBodyBytes = tile.size() / 2;
+        reply.closeAfterAnswer = fault == TileFault::Truncated;
+        reply.stallAfterAnswer = fault == TileFault::StallInBody;
+    }
+    return reply;
 }
 
-void ServeConnection(int fd, int mirror) {
-    const int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    SetTimeout(fd, SO_RCVTIMEO, std::chrono::milliseconds(5000));
-    SetTimeout(fd, SO_SNDTIMEO, std::chrono::milliseconds(15000));
-    SSL* ssl = SSL_new(tlsContext);
-    SSL_set_fd(ssl, fd);
-    const bool handshaken = SSL_accept(ssl) == 1;
-    bool open = handshaken;
-    // Short reads from here on, so the loop sees a stop request soon.
-    SetTimeout(fd, SO_RCVTIMEO, std::chrono::milliseconds(1000));
-    std::string buffer;
-    while (open && !stopping) {
-        const std::size_t end = buffer.find("\r\n\r\n");
-        if (end == std::string::npos) {
-            open = ReadMore(ssl, fd, buffer);
-            continue;
-        }
-        const std::string line = buffer.substr(0, buffer.find("\r\n"));
-        buffer.erase(0, end + 4);
-        const std::size_t space = line.find(' ');
-        const std::string target = line.substr(space + 1, line.find(' ', space + 1) - space - 1);
-        const TileRequest request = ParseTarget(target, mirror);
-        TileFaultRule rule;
-        {
-            std::lock_guard lock(stateMutex);
-            requestLog.push_back(request);
-            rule = faultRule;
-        }
-        open = Answer(ssl, fd, request, rule ? rule(request) : TileFault::None);
+sample::TileReply AnswerAndLog(const TileRequest& request) {
+    TileFaultRule rule;
+    {
+        std::lock_guard lock(stateMutex);
+        requestLog.push_back(request);
+        rule = faultRule;
     }
-    if (handshaken)
-        SSL_shutdown(ssl);
-    SSL_free(ssl);
-    ::close(fd);
-}
-
-void ReapFinishedWorkers() {
-    for (auto it = workers.begin(); it != workers.end();) {
-        if (*it->done) {
-            it->thread.join();
-            it = workers.erase(it);
-        } else {
-            ++it;
-        }
-    }
-}
-
-void AcceptLoop() {
-    while (!stopping && Clock::now() < serverDeadline) {
-        pollfd wait[3];
-        for (int i = 0; i < 3; ++i)
-            wait[i] = { listeners[i], POLLIN, 0 };
-        if (::poll(wait, 3, 50) > 0) {
-            for (int i = 0; i < 3; ++i) {
-                if (!(wait[i].revents & POLLIN))
-                    continue;
-                const int fd = ::accept4(listeners[i], nullptr, nullptr, SOCK_CLOEXEC);
-                if (fd < 0)
-                    continue;
-                {
-                    std::lock_guard lock(stateMutex);
-                    ++acceptedCount;
-                }
-                auto done = std::make_shared<std::atomic<bool>>(false);
-                workers.push_back({ std::thread([fd, i, done] {
-                                       ServeConnection(fd, i + 1);
-                                       *done = true;
-                                   }),
-                    done });
-            }
-        }
-        ReapFinishedWorkers();
-    }
+    return FaultReply(request, rule ? rule(request) : TileFault::None);
 }
 
 std::vector<unsigned char> EncodeTile(int x, int y) {
@@ -337,44 +109,24 @@ std::vector<unsigned char> EncodeTile(int x, int y) {
 
 int StartTileServer(const TileServerOptions& options) {
     StopTileServer();
-    // A client that hangs up mid-answer must not end the test process.
-    std::signal(SIGPIPE, SIG_IGN);
-    const std::vector<std::string> mirrors { "127.0.0.1", "127.0.0.2", "127.0.0.3" };
-    const TestCertificateFiles trusted = MakeTestCertificates(options.folder, "trusted", mirrors);
-    const TestCertificateFiles served
-        = options.unknownCa ? MakeTestCertificates(options.folder, "unknown", mirrors) : trusted;
-    if (trusted.caFile.empty() || served.caFile.empty())
+    // The client trusts one authority; with unknownCa the service shows another one's certificate.
+    const sample::ServiceCertificates trusted = sample::EnsureServiceCertificates(options.folder);
+    const std::string servedFolder = options.folder + "/unknown";
+    if (trusted.authorityFile.empty() || (options.unknownCa && ::mkdir(servedFolder.c_str(), 0700) != 0 && errno != EEXIST))
         return 0;
-    tlsContext = SSL_CTX_new(TLS_server_method());
-    if (!tlsContext || SSL_CTX_use_certificate_chain_file(tlsContext, served.certificateFile.c_str()) != 1
-        || SSL_CTX_use_PrivateKey_file(tlsContext, served.keyFile.c_str(), SSL_FILETYPE_PEM) != 1 || !OpenListeners()) {
-        StopTileServer();
-        return 0;
-    }
-    trustedCaFile = trusted.caFile;
     {
         std::lock_guard lock(stateMutex);
         requestLog.clear();
-        acceptedCount = 0;
         faultRule = options.faultRule;
     }
-    stopping = false;
-    serverDeadline = Clock::now() + std::chrono::seconds(options.lifetimeSeconds);
-    acceptThread = std::thread(AcceptLoop);
+    serverPort = sample::StartTileService(
+        { options.unknownCa ? servedFolder : options.folder, 0, AnswerAndLog, options.lifetimeSeconds });
+    trustedCaFile = trusted.authorityFile;
     return serverPort;
 }
 
 void StopTileServer() {
-    stopping = true;
-    if (acceptThread.joinable())
-        acceptThread.join();
-    for (Worker& worker : workers)
-        worker.thread.join();
-    workers.clear();
-    CloseListeners();
-    if (tlsContext)
-        SSL_CTX_free(tlsContext);
-    tlsContext = nullptr;
+    sample::StopTileService();
 }
 
 void SetTileFaultRule(TileFaultRule rule) {
@@ -396,8 +148,7 @@ std::vector<TileRequest> ReceivedTileRequests() {
 }
 
 int AcceptedConnections() {
-    std::lock_guard lock(stateMutex);
-    return acceptedCount;
+    return sample::AcceptedConnections();
 }
 
 unsigned TileColour(int x, int y) {
@@ -415,11 +166,17 @@ std::vector<unsigned char> TileJpeg(int x, int y) {
 }
 
 int UnusedLoopbackPort() {
-    const int fd = Listen("127.0.0.1", 0);
-    if (fd < 0)
-        return 0;
-    const int port = LocalPort(fd);
-    ::close(fd);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in where {};
+    where.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.1", &where.sin_addr);
+    socklen_t length = sizeof where;
+    int port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0
+        && getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length) == 0)
+        port = ntohs(where.sin_port);
+    if (fd >= 0)
+        ::close(fd);
     return port;
 }
 

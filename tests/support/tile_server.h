@@ -1,7 +1,9 @@
 #pragma once
-// A tile server for tests: real HTTPS on 127.0.0.1, .2 and .3 (one port, one address per mirror),
-// serving generated 512 x 512 JPEG tiles, with a fault chosen per request and a log of requests.
-// One server per process; it stops by itself after its lifetime, and at StopTileServer.
+// The sample tile service as tests use it: flat-coloured 512 x 512 JPEG tiles that show where each
+// cell went, a fault chosen per request, and a log of requests. One server per process; it stops
+// by itself after its lifetime, and at StopTileServer.
+
+#include "tile_service.h"
 
 #include <functional>
 #include <string>
@@ -21,15 +23,7 @@ enum class TileFault {
     Oversized, // 200 with 33 MiB of body and no length announced, ended by closing
 };
 
-// One request as the server received it.
-struct TileRequest {
-    std::string target; // path and query, as sent
-    int mirror = 0; // the last byte of the local address that took the connection: 1..3
-    std::string panoramaId;
-    int x = -1;
-    int y = -1;
-    int zoom = -1;
-};
+using sample::TileRequest;
 
 using TileFaultRule = std::function<TileFault(const TileRequest&)>;
 
