@@ -4,8 +4,8 @@
 
 #include <FreeImage.h>
 #include <algorithm>
-#include <cerrno>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -112,7 +112,8 @@ int StartTileServer(const TileServerOptions& options) {
     // The client trusts one authority; with unknownCa the service shows another one's certificate.
     const sample::ServiceCertificates trusted = sample::EnsureServiceCertificates(options.folder);
     const std::string servedFolder = options.folder + "/unknown";
-    if (trusted.authorityFile.empty() || (options.unknownCa && ::mkdir(servedFolder.c_str(), 0700) != 0 && errno != EEXIST))
+    if (trusted.authorityFile.empty()
+        || (options.unknownCa && ::mkdir(servedFolder.c_str(), 0700) != 0 && errno != EEXIST))
         return 0;
     {
         std::lock_guard lock(stateMutex);
