@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <numbers>
 
 // The shared FreeImage library registers its plugins as it is loaded, so nothing here calls
 // FreeImage_Initialise.
@@ -69,32 +70,12 @@ Rgb Mix(Rgb from, Rgb to, float t) {
 }
 
 Rgb FromHsl(double hue, double saturation, double lightness) {
-    const double chroma = (1.0 - std::fabs(2.0 * lightness - 1.0)) * saturation;
-    const double sector = std::fmod(hue, 360.0) / 60.0;
-    const double second = chroma * (1.0 - std::fabs(std::fmod(sector, 2.0) - 1.0));
-    double r = 0, g = 0, b = 0;
-    switch (int(sector)) {
-    case 0:
-        r = chroma, g = second;
-        break;
-    case 1:
-        r = second, g = chroma;
-        break;
-    case 2:
-        g = chroma, b = second;
-        break;
-    case 3:
-        g = second, b = chroma;
-        break;
-    case 4:
-        r = second, b = chroma;
-        break;
-    default:
-        r = chroma, b = second;
-        break;
-    }
-    const double base = lightness - chroma / 2.0;
-    return { float((r + base) * 255.0), float((g + base) * 255.0), float((b + base) * 255.0) };
+    const double chroma = saturation * std::min(lightness, 1.0 - lightness);
+    const auto channel = [&](double offset) {
+        const double k = std::fmod(offset + hue / 30.0, 12.0);
+        return float(255.0 * (lightness - chroma * std::clamp(std::min(k - 3.0, 9.0 - k), -1.0, 1.0)));
+    };
+    return { channel(0.0), channel(8.0), channel(4.0) };
 }
 
 std::uint32_t Fnv1a(std::string_view text) {
@@ -103,6 +84,12 @@ std::uint32_t Fnv1a(std::string_view text) {
         hash ^= static_cast<unsigned char>(c);
         hash *= 16777619u;
     }
+    // FNV-1a barely stirs the low bits for the last character, and ids often differ only there.
+    hash ^= hash >> 16;
+    hash *= 0x85EBCA6Bu;
+    hash ^= hash >> 13;
+    hash *= 0xC2B2AE35u;
+    hash ^= hash >> 16;
     return hash;
 }
 
@@ -113,11 +100,12 @@ struct Palette {
     Rgb groundNadir;
 };
 
-// Sky and ground tints follow the id's hash, so two samples are told apart at a glance.
+// Sky and ground tints follow the id's hash, so two samples are told apart at a glance. Skies keep to
+// cyan through violet and grounds to browns and greens, so no id gets a world that looks upside down.
 Palette PaletteFor(std::string_view panoramaId) {
     const std::uint32_t hash = Fnv1a(panoramaId);
-    const double skyHue = hash % 360;
-    const double groundHue = std::fmod(skyHue + 150.0 + (hash >> 16) % 60, 360.0);
+    const double skyHue = 180.0 + 110.0 * (hash & 0xFFFF) / 65536.0;
+    const double groundHue = 15.0 + 140.0 * (hash >> 16) / 65536.0;
     return {
         FromHsl(skyHue, 0.45, 0.80),
         FromHsl(skyHue, 0.55, 0.36),
@@ -182,8 +170,9 @@ double SmoothStep(double edge0, double edge1, double value) {
     return t * t * (3.0 - 2.0 * t);
 }
 
+// Every colour drawn is a mix of colours in 0..255, so no clamp is needed.
 unsigned char ToByte(float value) {
-    return static_cast<unsigned char>(std::clamp(value, 0.0f, 255.0f) + 0.5f);
+    return static_cast<unsigned char>(value + 0.5f);
 }
 
 void Store(unsigned char* pixel, Rgb colour) {
@@ -257,6 +246,7 @@ void DrawShape(const Frame& frame, const Shape& shape, unsigned char* rgb) {
         const double dx = double(wrap) * frame.width - double(frame.left);
         const double dy = -double(frame.top);
         const Box bounds = Shifted(shape.bounds, dx, dy);
+        // Clamped before the conversion to int: a shape may lie far off this tile.
         const int wx = std::max(0, int(std::floor(std::max(bounds.x0, -1.0))));
         const int wy = std::max(0, int(std::floor(std::max(bounds.y0, -1.0))));
         const int wx1 = std::min(frame.columns, int(std::ceil(std::min(bounds.x1, double(kTileSize) + 1))));
@@ -271,14 +261,21 @@ void DrawShape(const Frame& frame, const Shape& shape, unsigned char* rgb) {
             Accumulate(outline, wx, wy, ww, wh, Shifted(box, dx, dy));
         for (const Box& box : shape.body)
             Accumulate(body, wx, wy, ww, wh, Shifted(box, dx, dy));
+        unsigned char solid[3];
+        Store(solid, shape.colour);
         for (int y = 0; y < wh; ++y) {
             unsigned char* pixel = rgb + (std::size_t(wy + y) * kTileSize + wx) * 3;
+            const float* under = outline.data() + std::size_t(y) * ww;
+            const float* over = body.data() + std::size_t(y) * ww;
             for (int x = 0; x < ww; ++x, pixel += 3) {
-                const float under = std::min(outline[std::size_t(y) * ww + x], 1.0f);
-                if (under <= 0.0f)
+                if (under[x] <= 0.0f)
                     continue;
-                const float over = std::min(body[std::size_t(y) * ww + x], 1.0f);
-                Store(pixel, Mix(Mix(Load(pixel), dark, under * kOutlineAlpha), shape.colour, over));
+                // Large letters are mostly wholly covered pixels: no blending there.
+                if (over[x] >= 1.0f)
+                    std::memcpy(pixel, solid, 3);
+                else
+                    Store(pixel,
+                        Mix(Mix(Load(pixel), dark, std::min(under[x], 1.0f) * kOutlineAlpha), shape.colour, over[x]));
             }
         }
     }
@@ -481,28 +478,28 @@ void DrawTile(std::string_view panoramaId, int zoom, int x, int y, unsigned char
             DrawShape(frame, pole, rgb);
     }
 
+    const auto drawText = [&](std::string_view text, double heading, const TextStyle& style) {
+        const Shape shape = TextShape(frame, text, heading, style);
+        if (!shape.body.empty())
+            DrawShape(frame, shape, rgb);
+    };
     // Letters sit at about +29 degrees, where a viewer shows a degree of heading cos(29) as wide.
-    const double letterWidth = 1.0 / std::cos(29.0 * 3.14159265358979 / 180.0);
+    const double letterWidth = 1.0 / std::cos(29.0 * std::numbers::pi / 180.0);
+    for (const CompassPoint& point : kCompassPoints)
+        drawText(point.label, point.heading,
+            { kCardinalCapTop, kCardinalCapHeight, letterWidth, true, FromHex(point.colour) });
+
     const Rgb white = FromHex(kWhite);
-    std::vector<Shape> labels;
-    for (const CompassPoint& point : kCompassPoints) {
-        const TextStyle style = { kCardinalCapTop, kCardinalCapHeight, letterWidth, true, FromHex(point.colour) };
-        labels.push_back(TextShape(frame, point.label, point.heading, style));
-    }
     constexpr std::string_view kIntercardinals[] = { "NE", "SE", "SW", "NW" };
     const TextStyle intercardinal = { kIntercardinalCapTop, kIntercardinalCapHeight, letterWidth, false, white };
     const std::string_view id = panoramaId.substr(0, kIdMaxLength);
-    const double idLength = double(id.size() * kGlyphAdvance - 1) * kIdCapHeight / kGlyphCapRows;
-    const TextStyle idStyle = { kIdCapTop,
-        idLength > kIdMaxWidth ? kIdCapHeight * kIdMaxWidth / idLength : kIdCapHeight, 1.0, false, white };
+    const double idWidth = double(id.size() * kGlyphAdvance - 1) * kIdCapHeight / kGlyphCapRows;
+    const TextStyle idStyle
+        = { kIdCapTop, idWidth > kIdMaxWidth ? kIdCapHeight * kIdMaxWidth / idWidth : kIdCapHeight, 1.0, false, white };
     for (int i = 0; i < 4; ++i) {
         const double heading = 45.0 + 90.0 * i;
-        labels.push_back(TextShape(frame, kIntercardinals[i], heading, intercardinal));
-        labels.push_back(TextShape(frame, id, heading, idStyle));
-    }
-    for (const Shape& label : labels) {
-        if (!label.body.empty())
-            DrawShape(frame, label, rgb);
+        drawText(kIntercardinals[i], heading, intercardinal);
+        drawText(id, heading, idStyle);
     }
 }
 
