@@ -9,7 +9,7 @@ VANTARO_PACKAGES=(
   qt6-base-dev libgl-dev libfreeimage-dev libcurl4-openssl-dev libepoxy-dev
   libgtest-dev libssl-dev openssl libx11-dev
   xvfb xauth x11-utils imagemagick fonts-dejavu-core libxtst-dev xdotool xclip
-  libgl1-mesa-dri libvips-tools
+  libgl1-mesa-dri libvips-tools dbus-daemon at-spi2-core
 )
 
 # Installs only what is missing, so a second run costs one dpkg query.
