@@ -1,3 +1,4 @@
+#include "platform.h"
 #include "startup.h"
 
 #include <QApplication>
@@ -6,6 +7,7 @@ int main(int, char** argv) {
     // The program reads no command line: Qt sees the program name alone.
     int qtArgc = 1;
     char* qtArgv[] = { argv[0], nullptr };
+    vantaro::ChooseWindowSystem();
     QApplication application(qtArgc, qtArgv);
     return vantaro::RunProgram();
 }

@@ -58,7 +58,8 @@ bool StartUp(NetworkStartup startNetwork) {
     SetChecked(ui.WeldTilesCheck, 1);
     SetChecked(ui.CropPanoramaCheck, 1);
     SetSelected(ui.OutputPngOption, 1);
-    SetOutputFolderText(DefaultOutputFolder(ExecutablePath()));
+    const std::string program = ExecutablePath();
+    SetOutputFolderText(DefaultOutputFolder(program, FolderWritable(FolderPart(program)), PicturesFolder()));
     SetAboutText("Vantaro v1.6 by Harwick :: " VANTARO_WEB_ADDRESS);
     ShowMainWindow();
 

@@ -23,8 +23,11 @@ std::string FilePart(std::string_view path) {
     return std::string(path.substr(AfterLastSeparator(path)));
 }
 
-std::string DefaultOutputFolder(std::string_view executablePath) {
-    return FolderPart(executablePath) + "Output/";
+std::string DefaultOutputFolder(
+    std::string_view executablePath, bool programFolderWritable, std::string_view picturesFolder) {
+    if (programFolderWritable || picturesFolder.empty())
+        return FolderPart(executablePath) + "Output/";
+    return WithTrailingSeparator(picturesFolder) + "Vantaro/";
 }
 
 std::string ChooserStartFolder(std::string_view outputFolder) {

@@ -10,8 +10,11 @@ namespace vantaro {
 std::string FolderPart(std::string_view path);
 // The part of the path after its last separator.
 std::string FilePart(std::string_view path);
-// The folder of the executable followed by "Output/".
-std::string DefaultOutputFolder(std::string_view executablePath);
+// The folder of the executable followed by "Output/" where that folder can be written; otherwise
+// the user's pictures folder followed by "Vantaro/" (an installed program's folder belongs to the
+// system). Without a pictures folder it stays beside the program.
+std::string DefaultOutputFolder(
+    std::string_view executablePath, bool programFolderWritable, std::string_view picturesFolder);
 // The folder a chooser should start in: at most 259 characters, one trailing separator dropped
 // when the text is longer than a root.
 std::string ChooserStartFolder(std::string_view outputFolder);

@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 #include <deque>
 #include <filesystem>
@@ -137,6 +138,20 @@ std::string ExecutablePath() {
     std::error_code error;
     const auto path = std::filesystem::read_symlink("/proc/self/exe", error);
     return error ? std::string() : path.string();
+}
+
+void ChooseWindowSystem() {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
+bool FolderWritable(const std::string& path) {
+    return !path.empty() && ::access(path.c_str(), W_OK | X_OK) == 0;
+}
+
+std::string PicturesFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation).toStdString();
 }
 
 bool CreateFolder(const std::string& path) {

@@ -42,8 +42,16 @@ std::string ChooseFolder(const std::string& title, const std::string& initialFol
 // The clipboard's plain text, "" when it holds none.
 std::string ClipboardText();
 
-// Full path of the running program.
+// Chooses the window system before the application starts: X11 (through XWayland) on a Wayland
+// session that has it, since a Wayland client may not move the pointer as the viewer does.
+void ChooseWindowSystem();
+
+// Full path of the running program, its links resolved.
 std::string ExecutablePath();
+// True when the folder exists and this user may create files in it.
+bool FolderWritable(const std::string& path);
+// The user's pictures folder as the desktop names it; "" when there is none.
+std::string PicturesFolder();
 // Creates one folder level; true when it was created.
 bool CreateFolder(const std::string& path);
 // Deletes a file; true when it was deleted.

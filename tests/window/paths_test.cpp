@@ -25,9 +25,22 @@ TEST(PathsTest, FolderAndFileParts) {
     }
 }
 
-TEST(PathsTest, DefaultOutputFolderIsBesideTheProgram) {
-    EXPECT_EQ(DefaultOutputFolder("/opt/vantaro/vntro"), "/opt/vantaro/Output/");
-    EXPECT_EQ(DefaultOutputFolder("/vntro"), "/Output/");
+TEST(PathsTest, DefaultOutputFolderIsBesideAWritableProgramOtherwiseInThePictures) {
+    struct Case {
+        std::string program;
+        bool writable;
+        std::string pictures;
+        std::string folder;
+    };
+    const Case cases[] = {
+        { "/opt/vantaro/vntro", true, "/home/ann/Pictures", "/opt/vantaro/Output/" },
+        { "/vntro", true, "", "/Output/" },
+        { "/usr/lib/vantaro/vntro", false, "/home/ann/Pictures", "/home/ann/Pictures/Vantaro/" },
+        { "/usr/lib/vantaro/vntro", false, "/home/ann/Bilder/", "/home/ann/Bilder/Vantaro/" },
+        { "/usr/lib/vantaro/vntro", false, "", "/usr/lib/vantaro/Output/" },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(DefaultOutputFolder(c.program, c.writable, c.pictures), c.folder) << c.program << " " << c.writable;
 }
 
 TEST(PathsTest, ChooserStartFolderDropsOneSeparatorButKeepsRoots) {
