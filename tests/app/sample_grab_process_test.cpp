@@ -11,16 +11,10 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <memory>
 #include <netinet/in.h>
-#include <poll.h>
 #include <string>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -28,21 +22,13 @@
 // clang-format off
 // GoogleTest and Qt come before Xlib, whose macros (None, Bool, Status) clash with their names.
 #include <gtest/gtest.h>
-#include <QCoreApplication>
-#include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusObjectPath>
-#include <QDBusVariant>
+#include "desktop_session.h"
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <X11/keysym.h>
 #include <X11/extensions/XTest.h>
 #include "x_windows.h"
 // clang-format on
-
-extern char** environ;
 
 namespace {
 
@@ -58,120 +44,6 @@ constexpr int kAddPanoX = 220 + 90 / 2;
 constexpr int kAddPanoY = 320 + 30 / 2;
 constexpr int kGrabX = 340 + 90 / 2;
 constexpr int kGrabY = 380 + 30 / 2;
-
-// ---- Child processes ----
-
-struct Child {
-    pid_t pid = -1;
-    int output = -1; // read end of its standard output, when captured
-};
-
-struct Launch {
-    std::vector<std::string> arguments;
-    std::string workingFolder; // empty: ours
-    std::vector<std::string> extraEnvironment; // NAME=value, over ours
-    bool captureOutput = false;
-};
-
-// Everything the child needs is built before the fork: after it only async-signal-safe calls run,
-// since the D-Bus client's thread may hold the allocator's lock.
-Child Start(const Launch& launch) {
-    std::vector<char*> argv;
-    for (const std::string& argument : launch.arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string variable = *entry;
-        const std::string name = variable.substr(0, variable.find('=') + 1);
-        const bool replaced = std::any_of(launch.extraEnvironment.begin(), launch.extraEnvironment.end(),
-            [&](const std::string& extra) { return extra.compare(0, name.size(), name) == 0; });
-        if (!replaced)
-            environment.push_back(variable);
-    }
-    environment.insert(environment.end(), launch.extraEnvironment.begin(), launch.extraEnvironment.end());
-    std::vector<char*> envp;
-    for (const std::string& variable : environment)
-        envp.push_back(const_cast<char*>(variable.c_str()));
-    envp.push_back(nullptr);
-
-    int pipeEnds[2] = { -1, -1 };
-    if (launch.captureOutput && pipe2(pipeEnds, O_CLOEXEC) != 0)
-        return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (launch.captureOutput && dup2(pipeEnds[1], STDOUT_FILENO) < 0)
-            _exit(126);
-        if (!launch.workingFolder.empty() && chdir(launch.workingFolder.c_str()) != 0)
-            _exit(126);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    if (launch.captureOutput)
-        close(pipeEnds[1]);
-    if (pid < 0) {
-        if (launch.captureOutput)
-            close(pipeEnds[0]);
-        return {};
-    }
-    return { pid, launch.captureOutput ? pipeEnds[0] : -1 };
-}
-
-int ExitStatus(int status) {
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// The child's exit status once it has ended, -1 while it runs; an ended child's pid is cleared.
-int ExitedStatus(Child& child) {
-    int status = 0;
-    if (child.pid <= 0 || waitpid(child.pid, &status, WNOHANG) != child.pid)
-        return -1;
-    child.pid = -1;
-    return ExitStatus(status);
-}
-
-// Waits for the child to end; -1 when it did not within the time.
-int WaitForExit(Child& child, seconds limit) {
-    const auto deadline = Clock::now() + limit;
-    for (;;) {
-        const int status = ExitedStatus(child);
-        if (status != -1 || Clock::now() >= deadline)
-            return status;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
-
-void EndChild(Child& child) {
-    if (child.pid > 0) {
-        kill(child.pid, SIGKILL);
-        waitpid(child.pid, nullptr, 0);
-        child.pid = -1;
-    }
-    if (child.output >= 0)
-        close(child.output);
-    child.output = -1;
-}
-
-// One line of the child's output without its line end; false when none came within the time.
-bool ReadLine(int fd, seconds limit, std::string& line) {
-    const auto deadline = Clock::now() + limit;
-    line.clear();
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
-            return false;
-        pollfd waiting = { fd, POLLIN, 0 };
-        if (poll(&waiting, 1, int(left)) <= 0)
-            continue;
-        char c = 0;
-        if (read(fd, &c, 1) != 1)
-            return false;
-        if (c == '\n')
-            return true;
-        line += c;
-    }
-}
 
 bool PortServed(int port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -252,113 +124,6 @@ bool CopyToClipboard(Desktop& desktop, const std::string& text) {
     return XGetSelectionOwner(display, clipboard) == desktop.clipboardOwner;
 }
 
-bool HoldsFocus(Display* display, Window window) {
-    Window focus = 0;
-    int revert = 0;
-    XGetInputFocus(display, &focus, &revert);
-    // The focus may rest on a child of the window.
-    while (focus > PointerRoot) {
-        if (focus == window)
-            return true;
-        Window root = 0;
-        Window parent = 0;
-        Window* children = nullptr;
-        unsigned count = 0;
-        if (!XQueryTree(display, focus, &root, &parent, &children, &count))
-            return false;
-        if (children)
-            XFree(children);
-        focus = parent == root ? 0 : parent;
-    }
-    return false;
-}
-
-void ClickAt(Display* display, Window window, int x, int y) {
-    int rootX = 0;
-    int rootY = 0;
-    Window child = 0;
-    XTranslateCoordinates(display, window, DefaultRootWindow(display), x, y, &rootX, &rootY, &child);
-    XTestFakeMotionEvent(display, -1, rootX, rootY, CurrentTime);
-    XTestFakeButtonEvent(display, 1, True, CurrentTime);
-    XTestFakeButtonEvent(display, 1, False, CurrentTime);
-    XFlush(display);
-}
-
-void PressReturn(Display* display) {
-    const KeyCode key = XKeysymToKeycode(display, XK_Return);
-    XTestFakeKeyEvent(display, key, True, CurrentTime);
-    XTestFakeKeyEvent(display, key, False, CurrentTime);
-    XFlush(display);
-}
-
-// ---- The accessibility bus ----
-
-struct Accessible {
-    QString bus;
-    QString path;
-};
-
-QDBusMessage CallAccessible(const QDBusConnection& connection, const Accessible& node, const QString& interface,
-    const QString& method, const QList<QVariant>& arguments = {}) {
-    QDBusMessage call = QDBusMessage::createMethodCall(node.bus, node.path, interface, method);
-    call.setArguments(arguments);
-    return connection.call(call, QDBus::Block, 5000);
-}
-
-std::vector<Accessible> ChildrenOf(const QDBusConnection& connection, const Accessible& node) {
-    const QDBusMessage reply = CallAccessible(connection, node, "org.a11y.atspi.Accessible", "GetChildren");
-    std::vector<Accessible> children;
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return children;
-    const QDBusArgument list = reply.arguments().at(0).value<QDBusArgument>();
-    list.beginArray();
-    while (!list.atEnd()) {
-        Accessible child;
-        QDBusObjectPath path;
-        list.beginStructure();
-        list >> child.bus >> path;
-        list.endStructure();
-        child.path = path.path();
-        children.push_back(child);
-    }
-    list.endArray();
-    return children;
-}
-
-QString NameOf(const QDBusConnection& connection, const Accessible& node) {
-    const QDBusMessage reply = CallAccessible(connection, node, "org.freedesktop.DBus.Properties", "Get",
-        { QStringLiteral("org.a11y.atspi.Accessible"), QStringLiteral("Name") });
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return {};
-    return reply.arguments().at(0).value<QDBusVariant>().variant().toString();
-}
-
-QString RoleNameOf(const QDBusConnection& connection, const Accessible& node) {
-    const QDBusMessage reply = CallAccessible(connection, node, "org.a11y.atspi.Accessible", "GetRoleName");
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return {};
-    return reply.arguments().at(0).toString();
-}
-
-// The texts of the labels in every application window titled title, as a screen reader reads them.
-std::vector<std::string> LabelTexts(const QDBusConnection& connection, const QString& title) {
-    const Accessible registry
-        = { QStringLiteral("org.a11y.atspi.Registry"), QStringLiteral("/org/a11y/atspi/accessible/root") };
-    std::vector<std::string> texts;
-    for (const Accessible& application : ChildrenOf(connection, registry)) {
-        for (const Accessible& window : ChildrenOf(connection, application)) {
-            if (NameOf(connection, window) != title)
-                continue;
-            for (const Accessible& part : ChildrenOf(connection, window)) {
-                const QString text = NameOf(connection, part);
-                if (RoleNameOf(connection, part) == QLatin1String("label") && !text.isEmpty())
-                    texts.push_back(text.toStdString());
-            }
-        }
-    }
-    return texts;
-}
-
 // ---- The welded image ----
 
 struct Rgb {
@@ -409,12 +174,9 @@ std::string Describe(Rgb colour) {
 
 struct Session {
     Child service; // only when this test started it
-    Child bus;
+    AccessibilityBus bus;
     Child program;
     Desktop desktop;
-    std::unique_ptr<QCoreApplication> application;
-    QString sessionBusName;
-    QString accessibilityBusName;
     std::vector<std::string> madeFiles;
 };
 
@@ -422,16 +184,7 @@ struct Session {
 void EndSession(Session& session) {
     EndChild(session.program);
     EndChild(session.service);
-    if (!session.accessibilityBusName.isEmpty())
-        QDBusConnection::disconnectFromBus(session.accessibilityBusName);
-    if (!session.sessionBusName.isEmpty())
-        QDBusConnection::disconnectFromBus(session.sessionBusName);
-    // The accessibility bus and its registry end by themselves once the session bus is gone.
-    if (session.bus.pid > 0)
-        kill(session.bus.pid, SIGTERM);
-    WaitForExit(session.bus, seconds(10));
-    EndChild(session.bus);
-    session.application.reset();
+    StopAccessibilityBus(session.bus);
     if (session.desktop.display)
         XCloseDisplay(session.desktop.display);
     session.desktop.display = nullptr;
@@ -483,7 +236,7 @@ TEST_F(SampleGrabProcessTest, GrabOfAClipboardAddressSavesTheDrawnPanorama) {
     if (!PortServed(port)) {
         session.service
             = Start({ { SAMPLE_SERVICE_PATH, "--folder", VANTARO_SAMPLE_FOLDER, "--port", std::to_string(port) }, {},
-                {}, true });
+                {}, true, {} });
         ASSERT_GT(session.service.pid, 0) << "could not start the sample service";
         std::string ready;
         if (!ReadLine(session.service.output, seconds(30), ready)) {
@@ -496,7 +249,7 @@ TEST_F(SampleGrabProcessTest, GrabOfAClipboardAddressSavesTheDrawnPanorama) {
     ASSERT_TRUE(PortServed(port)) << "step 1: nothing serves port " << port;
 
     // Step 2: a sample page address with an id of this run on the clipboard.
-    Child addresses = Start({ { SAMPLE_SERVICE_PATH, "--addresses" }, {}, {}, true });
+    Child addresses = Start({ { SAMPLE_SERVICE_PATH, "--addresses" }, {}, {}, true, {} });
     std::string address;
     const bool gotAddress = ReadLine(addresses.output, seconds(10), address);
     WaitForExit(addresses, seconds(10));
@@ -515,32 +268,14 @@ TEST_F(SampleGrabProcessTest, GrabOfAClipboardAddressSavesTheDrawnPanorama) {
         session.madeFiles.push_back(outputFolder + id + "_tile" + std::to_string(tile) + ".jpg");
 
     // A private session bus whose accessibility bus carries the program's windows to the test.
-    session.bus = Start({ { DBUS_DAEMON_PATH, "--session", "--nofork", "--print-address" }, {}, {}, true });
-    ASSERT_GT(session.bus.pid, 0) << "could not start dbus-daemon";
-    std::string sessionAddress;
-    ASSERT_TRUE(ReadLine(session.bus.output, seconds(10), sessionAddress)) << "dbus-daemon printed no address";
-    static int argc = 1;
-    static char name[] = "sample_grab_process_test";
-    static char* argv[] = { name, nullptr };
-    session.application = std::make_unique<QCoreApplication>(argc, argv);
-    session.sessionBusName = QStringLiteral("vantaro-session");
-    const QDBusConnection sessionBus
-        = QDBusConnection::connectToBus(QString::fromStdString(sessionAddress), session.sessionBusName);
-    ASSERT_TRUE(sessionBus.isConnected()) << sessionBus.lastError().message().toStdString();
-    // Asking for its address starts the accessibility bus; the program joins it once it is there.
-    const QDBusMessage busReply
-        = sessionBus.call(QDBusMessage::createMethodCall("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress"),
-            QDBus::Block, 30000);
-    ASSERT_TRUE(busReply.type() == QDBusMessage::ReplyMessage && !busReply.arguments().isEmpty())
-        << "no accessibility bus: " << busReply.errorMessage().toStdString();
-    session.accessibilityBusName = QStringLiteral("vantaro-accessibility");
-    const QDBusConnection accessibility
-        = QDBusConnection::connectToBus(busReply.arguments().at(0).toString(), session.accessibilityBusName);
-    ASSERT_TRUE(accessibility.isConnected()) << accessibility.lastError().message().toStdString();
+    const std::string busError = StartAccessibilityBus(session.bus, DBUS_DAEMON_PATH);
+    ASSERT_TRUE(busError.empty()) << busError;
+    const QDBusConnection& accessibility = session.bus.accessibility;
 
     // Step 3: the program, from another working directory, driven by clicks and keys.
     session.program = Start({ { VNTRO_PATH }, "/",
-        { "DBUS_SESSION_BUS_ADDRESS=" + sessionAddress, "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1" }, false });
+        { "DBUS_SESSION_BUS_ADDRESS=" + session.bus.sessionAddress, "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1" }, false,
+        {} });
     ASSERT_GT(session.program.pid, 0) << "could not start vntro";
     int programStatus = -1;
 

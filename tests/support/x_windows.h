@@ -1,6 +1,6 @@
 #pragma once
 // Finding and closing a program's windows on the X server from another process, as a window
-// manager or a user would.
+// manager or a user would, and clicking and typing into them through XTest.
 
 #include <cstring>
 #include <string>
@@ -10,6 +10,8 @@
 // clang-format off
 // Include GoogleTest and Qt before this header: Xlib's macros (None, Bool, Status) clash with them.
 #include <X11/Xlib.h>
+#include <X11/keysym.h>
+#include <X11/extensions/XTest.h>
 // clang-format on
 
 namespace vantaro::test {
@@ -80,6 +82,46 @@ inline void RequestClose(Display* display, Window window) {
     event.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
     event.xclient.data.l[1] = CurrentTime;
     XSendEvent(display, window, False, NoEventMask, &event);
+    XFlush(display);
+}
+
+inline bool HoldsFocus(Display* display, Window window) {
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display, &focus, &revert);
+    // The focus may rest on a child of the window.
+    while (focus > PointerRoot) {
+        if (focus == window)
+            return true;
+        Window root = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display, focus, &root, &parent, &children, &count))
+            return false;
+        if (children)
+            XFree(children);
+        focus = parent == root ? 0 : parent;
+    }
+    return false;
+}
+
+// The clicks and keys below need XTest (link Xtst).
+inline void ClickAt(Display* display, Window window, int x, int y) {
+    int rootX = 0;
+    int rootY = 0;
+    Window child = 0;
+    XTranslateCoordinates(display, window, DefaultRootWindow(display), x, y, &rootX, &rootY, &child);
+    XTestFakeMotionEvent(display, -1, rootX, rootY, CurrentTime);
+    XTestFakeButtonEvent(display, 1, True, CurrentTime);
+    XTestFakeButtonEvent(display, 1, False, CurrentTime);
+    XFlush(display);
+}
+
+inline void PressReturn(Display* display) {
+    const KeyCode key = XKeysymToKeycode(display, XK_Return);
+    XTestFakeKeyEvent(display, key, True, CurrentTime);
+    XTestFakeKeyEvent(display, key, False, CurrentTime);
     XFlush(display);
 }
 
