@@ -28,7 +28,13 @@ void RunGrab() {
         ShowMessage("Error", "At least one panorama and an output path must be specified.");
         return;
     }
-    CreateFolder(WithoutTrailingSeparator(OutputFolderText()));
+    // Every tile would fail into a folder that is not there, and the run would blame the downloads.
+    const std::string outputFolder = WithoutTrailingSeparator(OutputFolderText());
+    CreateFolderWithParents(outputFolder);
+    if (!FolderWritable(outputFolder)) {
+        ShowMessage("Error", "The output folder could not be created or written:\r\n\r\n" + OutputFolderText());
+        return;
+    }
 
     // Read once: a level changed mid-run would put tiles of another grid into this grid's cells.
     const int zoomLevel = SliderPosition();
@@ -52,8 +58,11 @@ void RunGrab() {
                     = TileRequestUrl(MirrorHost(hostPattern, DrawMirror()), panoramaId, x, y, zoomLevel);
                 ++tally.requestedTiles;
                 if (DownloadToFile(url, tileFile) != 0) {
-                    if (canvas)
-                        WeldTile(canvas, tileFile, x, y);
+                    if (canvas) {
+                        ++tally.weldedArrivals;
+                        if (!WeldTile(canvas, tileFile, x, y))
+                            ++tally.unweldedTiles;
+                    }
                     ++arrived;
                 } else {
                     ++tally.failedTiles;

@@ -88,6 +88,12 @@ std::string DoneText(const GrabTally& tally) {
     if (tally.failedTiles > 0)
         failures = std::to_string(tally.failedTiles) + " of " + std::to_string(tally.requestedTiles)
             + " tiles could not be downloaded.";
+    if (tally.unweldedTiles > 0) {
+        if (!failures.empty())
+            failures += "\r\n";
+        failures += std::to_string(tally.unweldedTiles) + " of " + std::to_string(tally.weldedArrivals)
+            + " downloaded tiles could not be welded.";
+    }
     if (tally.failedSaves > 0) {
         if (!failures.empty())
             failures += "\r\n";

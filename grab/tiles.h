@@ -37,6 +37,8 @@ struct GrabTally {
     int failedTiles = 0;
     int savedPanoramas = 0; // welds that reached a save, whether it worked or not
     int failedSaves = 0;
+    int weldedArrivals = 0; // tiles that arrived while their panorama had a canvas
+    int unweldedTiles = 0; // of those, the ones that could not be put on the canvas
 };
 
 // The "Done" box's text: the fixed sentence, then one line per kind of failure.

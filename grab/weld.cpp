@@ -11,10 +11,12 @@ FIBITMAP* BeginWeld(const TileGrid& grid) {
     return AllocateCanvas(grid);
 }
 
-void WeldTile(FIBITMAP* canvas, const std::string& tileFile, int x, int y) {
+bool WeldTile(FIBITMAP* canvas, const std::string& tileFile, int x, int y) {
+    const PasteResult result = PasteTileFile(canvas, tileFile, x, y);
     // Weld Tiles is read after the paste: switching it off mid-panorama keeps the later tile files.
-    if (PasteTileFile(canvas, tileFile, x, y) && IsChecked(Ui().WeldTilesCheck))
+    if (result != PasteResult::NotLoaded && IsChecked(Ui().WeldTilesCheck))
         DeleteFile(tileFile);
+    return result == PasteResult::Pasted;
 }
 
 WeldResult FinishWeld(FIBITMAP* canvas, const std::string& outputFolder, const std::string& panoramaId, int zoomLevel) {

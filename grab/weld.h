@@ -13,8 +13,8 @@ namespace vantaro {
 // A black canvas for the grid while Weld Tiles is on; null otherwise or when it cannot be made.
 FIBITMAP* BeginWeld(const TileGrid& grid);
 // Pastes the tile file into its cell (x, y) of the canvas; the file is deleted once loaded while
-// Weld Tiles is on.
-void WeldTile(FIBITMAP* canvas, const std::string& tileFile, int x, int y);
+// Weld Tiles is on. True when the tile is on the canvas.
+bool WeldTile(FIBITMAP* canvas, const std::string& tileFile, int x, int y);
 // Saves the canvas (cropped for the run's level when asked) and always releases it.
 // NotSaved when no save was reached (no canvas, or Weld Tiles off).
 WeldResult FinishWeld(FIBITMAP* canvas, const std::string& outputFolder, const std::string& panoramaId, int zoomLevel);

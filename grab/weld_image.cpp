@@ -103,15 +103,15 @@ FIBITMAP* LoadTile(const std::string& tileFile) {
     return tile;
 }
 
-bool PasteTileFile(FIBITMAP* canvas, const std::string& tileFile, int x, int y) {
+PasteResult PasteTileFile(FIBITMAP* canvas, const std::string& tileFile, int x, int y) {
     if (!canvas)
-        return false;
+        return PasteResult::NotLoaded;
     FIBITMAP* tile = LoadTile(tileFile);
     if (!tile)
-        return false;
-    FreeImage_Paste(canvas, tile, x * kTileSize, y * kTileSize, 256);
+        return PasteResult::NotLoaded;
+    const bool pasted = FreeImage_Paste(canvas, tile, x * kTileSize, y * kTileSize, 256);
     FreeImage_Unload(tile);
-    return true;
+    return pasted ? PasteResult::Pasted : PasteResult::NotPasted;
 }
 
 bool SaveImageReplacing(FIBITMAP* image, FREE_IMAGE_FORMAT format, const std::string& path) {

@@ -36,10 +36,15 @@ FIBITMAP* AllocateCanvas(const TileGrid& grid);
 // null when it cannot be loaded or its header declares more than kMaxTileSide in either direction.
 FIBITMAP* LoadTile(const std::string& tileFile);
 
+enum class PasteResult {
+    NotLoaded, // unreadable, not a JPEG, or declaring more than kMaxTileSide
+    NotPasted, // loaded, but too large for what is left of the canvas from its cell
+    Pasted,
+};
+
 // Loads the tile file as JPEG and pastes it into cell (x, y), a tile smaller than the cell scaled
-// to fill it; false when the file could not be loaded (unreadable, not a JPEG or too large), in
-// which case the cell is left as it was.
-bool PasteTileFile(FIBITMAP* canvas, const std::string& tileFile, int x, int y);
+// to fill it. Unless Pasted, the cell is left as it was.
+PasteResult PasteTileFile(FIBITMAP* canvas, const std::string& tileFile, int x, int y);
 
 // Writes the image as PNG or JPEG with default flags to a temporary file beside path and renames it
 // over path; false on any failure, which leaves path as it was and no temporary file behind.

@@ -26,6 +26,7 @@ MouseState mouse;
 
 struct KeyboardState {
     std::array<bool, 256> down {}; // as the events left it
+    std::array<bool, 256> pressedSince {}; // pressed since the last examination, even if released
     std::array<bool, 256> examined {}; // as the last successful examination saw it
 };
 KeyboardState keyboard;
@@ -93,13 +94,17 @@ void TakePreviewInput(QWindow* window, const QEvent* event) {
         const auto* key = static_cast<const QKeyEvent*>(event);
         const int code = Set1ScanCode(key->nativeScanCode());
         // X11 repeats a held key as release-press pairs; the key stays down throughout.
-        if (code >= 0 && !(event->type() == QEvent::KeyRelease && key->isAutoRepeat()))
+        if (code >= 0 && !(event->type() == QEvent::KeyRelease && key->isAutoRepeat())) {
             keyboard.down[code] = event->type() == QEvent::KeyPress;
+            // A tap shorter than a frame is over before the next examination; it still counts there.
+            keyboard.pressedSince[code] = keyboard.pressedSince[code] || event->type() == QEvent::KeyPress;
+        }
         break;
     }
     case QEvent::FocusOut:
         // Releases elsewhere never reach this window.
         keyboard.down = {};
+        keyboard.pressedSince = {};
         break;
     default:
         break;
@@ -142,9 +147,12 @@ void ReleaseMouse() {
 bool ExamineKeyboard(QWindow* window) {
     if (!window || !window->isActive()) {
         keyboard.examined = {};
+        keyboard.pressedSince = {};
         return false;
     }
-    keyboard.examined = keyboard.down;
+    for (std::size_t code = 0; code < keyboard.examined.size(); ++code)
+        keyboard.examined[code] = keyboard.down[code] || keyboard.pressedSince[code];
+    keyboard.pressedSince = {};
     return true;
 }
 

@@ -31,7 +31,8 @@ void ReleaseMouse();
 
 // Takes the state of every key; true only while `window` is the active window.
 bool ExamineKeyboard(QWindow* window);
-// True when the key with this set-1 scan code was down at the last successful examination.
+// True when the key with this set-1 scan code was down at the last successful examination, or was
+// pressed (and maybe released again) since the one before.
 bool KeyPushed(int scanCode);
 
 } // namespace vantaro

@@ -147,15 +147,18 @@ void ChooseWindowSystem() {
 }
 
 bool FolderWritable(const std::string& path) {
-    return !path.empty() && ::access(path.c_str(), W_OK | X_OK) == 0;
+    std::error_code error;
+    return !path.empty() && std::filesystem::is_directory(path, error) && ::access(path.c_str(), W_OK | X_OK) == 0;
+}
+
+bool CreateFolderWithParents(const std::string& path) {
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    return std::filesystem::is_directory(path, error);
 }
 
 std::string PicturesFolder() {
     return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation).toStdString();
-}
-
-bool CreateFolder(const std::string& path) {
-    return ::mkdir(path.c_str(), 0777) == 0;
 }
 
 bool DeleteFile(const std::string& path) {

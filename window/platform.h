@@ -48,12 +48,12 @@ void ChooseWindowSystem();
 
 // Full path of the running program, its links resolved.
 std::string ExecutablePath();
-// True when the folder exists and this user may create files in it.
+// True when the path is a folder and this user may create files in it.
 bool FolderWritable(const std::string& path);
 // The user's pictures folder as the desktop names it; "" when there is none.
 std::string PicturesFolder();
-// Creates one folder level; true when it was created.
-bool CreateFolder(const std::string& path);
+// Creates the folder and any missing parents; true when it is a folder afterwards.
+bool CreateFolderWithParents(const std::string& path);
 // Deletes a file; true when it was deleted.
 bool DeleteFile(const std::string& path);
 // Size in bytes; negative when the path is empty, missing or a folder.

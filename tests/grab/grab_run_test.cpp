@@ -14,7 +14,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -41,18 +40,6 @@ std::vector<bool> Selection() {
         selected.push_back(Ui().PanoramaList->item(i)->isSelected());
     return selected;
 }
-
-// Runs `act` at every event poll while it is alive; the run polls once after each tile.
-class DuringRun {
-public:
-    explicit DuringRun(std::function<void()> act) {
-        QObject::connect(&timer, &QTimer::timeout, std::move(act));
-        timer.start(0);
-    }
-
-private:
-    QTimer timer;
-};
 
 class GrabRunTest : public test::TileServerWindowTest {
 protected:
@@ -120,7 +107,7 @@ TEST_F(GrabRunTest, MarksCompletePanoramasDuringTheRunAndSelectsTheLastAtItsEnd)
         return request.panoramaId == kIds[1] && request.x == 0 ? TileFault::NotFound : TileFault::None;
     });
     std::vector<std::pair<std::size_t, std::vector<bool>>> seen; // requests so far, selection
-    const DuringRun sample([&seen] {
+    const test::DuringRun sample([&seen] {
         if (!QApplication::activeModalWidget())
             seen.emplace_back(test::ReceivedTileRequests().size(), Selection());
     });
@@ -181,7 +168,7 @@ TEST_F(GrabRunTest, UnreachableMirrorsFailEveryTileAndTheRunStillEnds) {
 TEST_F(GrabRunTest, LevelIsReadOnceAtTheStart) {
     SetSliderPosition(2);
     AddListItem(kIds[0]);
-    const DuringRun moveSlider([] { SetSliderPosition(5); });
+    const test::DuringRun moveSlider([] { SetSliderPosition(5); });
     RunAndAnswer();
 
     const std::vector<TileRequest> requests = test::ReceivedTileRequests();
@@ -228,7 +215,7 @@ TEST_F(GrabRunTest, ButtonPressAndCloseRequestDuringTheRunDoNothing) {
     AddListItem(kIds[1]);
     int step = 0;
     // One act per poll, so each is what that poll yields.
-    const DuringRun act([&step] {
+    const test::DuringRun act([&step] {
         // Once the first panorama is marked, a delete would remove it.
         if (step == 2 || test::ReceivedTileRequests().size() < 10)
             return;
@@ -248,6 +235,39 @@ TEST_F(GrabRunTest, ButtonPressAndCloseRequestDuringTheRunDoNothing) {
         EXPECT_NE(event.kind, EventKind::CloseRequest);
         EXPECT_NE(event.control, Ui().DeletePanoButton);
     }
+}
+
+TEST_F(GrabRunTest, OutputFolderIsMadeWithItsParentsOrTheRunStopsBeforeAnyRequest) {
+    SetSliderPosition(0);
+    AddListItem(kIds[0]);
+
+    // Chosen, then removed together with its parent before Grab!.
+    const std::string chosen = folder + "/chosen/out/";
+    fs::create_directories(chosen);
+    fs::remove_all(folder + "/chosen");
+    SetOutputFolderText(chosen);
+    auto box = RunAndAnswer();
+    EXPECT_EQ(box->title, "Done");
+    EXPECT_EQ(box->text.toStdString(), kDone);
+    EXPECT_EQ(test::ReadBytes(chosen + kIds[0] + "_tile1.jpg"), TileBytes(0, 0));
+
+    // Replaced by a regular file: no folder can be made there.
+    fs::remove_all(chosen);
+    test::WriteBytes(folder + "/chosen/out", "a file");
+    SelectOnlyItem(0);
+    SetProgressMaximum(10);
+    SetProgressPosition(4);
+    const std::size_t requestsBefore = test::ReceivedTileRequests().size();
+    box = RunAndAnswer();
+    EXPECT_EQ(box->title, "Error");
+    EXPECT_EQ(box->text.toStdString(), "The output folder could not be created or written:\n\n" + chosen);
+    EXPECT_EQ(box->buttons, QStringList { "OK" });
+    EXPECT_TRUE(box->noIcon);
+    EXPECT_EQ(test::ReceivedTileRequests().size(), requestsBefore);
+    EXPECT_EQ(ProgressMaximum(), 10);
+    EXPECT_EQ(ProgressPosition(), 4);
+    EXPECT_EQ(FirstSelectedItem(), 0);
+    EXPECT_EQ(test::ReadBytes(folder + "/chosen/out"), "a file");
 }
 
 } // namespace

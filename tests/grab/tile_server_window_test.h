@@ -10,10 +10,24 @@
 #include "tile_server.h"
 #include "tiles.h"
 
+#include <QTimer>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace vantaro::test {
+
+// Runs `act` at every event poll while it is alive; the run polls once after each tile.
+class DuringRun {
+public:
+    explicit DuringRun(std::function<void()> act) {
+        QObject::connect(&timer, &QTimer::timeout, std::move(act));
+        timer.start(0);
+    }
+
+private:
+    QTimer timer;
+};
 
 class TileServerWindowTest : public testing::Test {
 protected:

@@ -70,6 +70,12 @@ TEST(TilesTest, DoneTextAddsOneLinePerKindOfFailure) {
         { { 16, 0, 2, 1 }, done + "\r\n\r\n1 of 2 welded panoramas could not be saved." },
         { { 8, 8, 1, 1 },
             done + "\r\n\r\n8 of 8 tiles could not be downloaded.\r\n1 of 1 welded panoramas could not be saved." },
+        { { 24, 0, 3, 0, 24, 2 }, done + "\r\n\r\n2 of 24 downloaded tiles could not be welded." },
+        { { 24, 0, 3, 0, 24, 0 }, done },
+        { { 24, 1, 3, 1, 23, 2 },
+            done
+                + "\r\n\r\n1 of 24 tiles could not be downloaded.\r\n2 of 23 downloaded tiles could not be welded."
+                  "\r\n1 of 3 welded panoramas could not be saved." },
     };
     for (const Case& c : cases)
         EXPECT_EQ(DoneText(c.tally), c.text);

@@ -1,4 +1,5 @@
 #include "grab_test_files.h"
+#include "tile_server.h"
 #include "weld_fixture.h"
 #include "weld_image.h"
 
@@ -37,15 +38,10 @@ void ResetPeakResident() {
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
-// Rewrites the frame size in a baseline JPEG's header; the pixel data stays that of the old size.
+// Rewrites the frame size in a baseline JPEG file's header.
 void DeclareJpegSize(const std::string& path, unsigned width, unsigned height) {
-    std::string bytes = test::ReadBytes(path);
-    const std::size_t frame = bytes.find("\xFF\xC0");
-    ASSERT_NE(frame, std::string::npos);
-    bytes[frame + 5] = char(height >> 8);
-    bytes[frame + 6] = char(height & 0xFF);
-    bytes[frame + 7] = char(width >> 8);
-    bytes[frame + 8] = char(width & 0xFF);
+    const std::string bytes = test::WithDeclaredJpegSize(test::ReadBytes(path), width, height);
+    ASSERT_FALSE(bytes.empty());
     test::WriteBytes(path, bytes);
 }
 
@@ -72,7 +68,7 @@ protected:
         FIBITMAP* canvas = AllocateCanvas(grid);
         for (int y = 0; y < grid.rows; ++y) {
             for (int x = 0; x < grid.columns; ++x)
-                EXPECT_TRUE(PasteTileFile(canvas, TileFile(x, y), x, y));
+                EXPECT_EQ(PasteTileFile(canvas, TileFile(x, y), x, y), PasteResult::Pasted);
         }
         return canvas;
     }
@@ -126,7 +122,7 @@ TEST_F(WeldImageTest, TileIsScaledToFillItsCellOrRefusedLeavingItBlack) {
     struct Case {
         const char* name;
         std::function<void(const std::string&)> make;
-        bool loaded;
+        PasteResult result;
         unsigned cellColour;
     };
     const unsigned colour = 0x3C78B4;
@@ -134,18 +130,18 @@ TEST_F(WeldImageTest, TileIsScaledToFillItsCellOrRefusedLeavingItBlack) {
         return [=](const std::string& path) { ASSERT_TRUE(test::WriteSolidJpeg(path, width, height, colour, grey)); };
     };
     const Case cases[] = {
-        { "512 x 512", solid(512, 512), true, colour },
-        { "256 x 256 scaled up", solid(256, 256), true, colour },
-        { "512 x 256 scaled up", solid(512, 256), true, colour },
-        { "greyscale", solid(512, 512, true), true, 0xB4B4B4 },
+        { "512 x 512", solid(512, 512), PasteResult::Pasted, colour },
+        { "256 x 256 scaled up", solid(256, 256), PasteResult::Pasted, colour },
+        { "512 x 256 scaled up", solid(512, 256), PasteResult::Pasted, colour },
+        { "greyscale", solid(512, 512, true), PasteResult::Pasted, 0xB4B4B4 },
         // Loaded and not scaled, but wider than what is left of the canvas, so the paste is refused.
-        { "4096 wide, the largest accepted", solid(4096, 600), true, 0 },
-        { "4097 wide", solid(4097, 600), false, 0 },
-        { "4097 high", solid(600, 4097), false, 0 },
-        { "did not arrive", [](const std::string&) {}, false, 0 },
-        { "empty", [](const std::string& path) { test::WriteBytes(path, ""); }, false, 0 },
+        { "4096 wide, the largest accepted", solid(4096, 600), PasteResult::NotPasted, 0 },
+        { "4097 wide", solid(4097, 600), PasteResult::NotLoaded, 0 },
+        { "4097 high", solid(600, 4097), PasteResult::NotLoaded, 0 },
+        { "did not arrive", [](const std::string&) {}, PasteResult::NotLoaded, 0 },
+        { "empty", [](const std::string& path) { test::WriteBytes(path, ""); }, PasteResult::NotLoaded, 0 },
         { "not a JPEG", [](const std::string& path) { test::WriteBytes(path, "<html>Service unavailable</html>"); },
-            false, 0 },
+            PasteResult::NotLoaded, 0 },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -153,7 +149,7 @@ TEST_F(WeldImageTest, TileIsScaledToFillItsCellOrRefusedLeavingItBlack) {
         c.make(tileFile);
         FIBITMAP* canvas = AllocateCanvas(TileGridForLevel(1));
         ASSERT_NE(canvas, nullptr);
-        EXPECT_EQ(PasteTileFile(canvas, tileFile, 1, 0), c.loaded);
+        EXPECT_EQ(PasteTileFile(canvas, tileFile, 1, 0), c.result);
         EXPECT_EQ(
             test::CheckCells(canvas, TileGridForLevel(1), [&](int x, int) { return x == 1 ? c.cellColour : 0; }), "");
         // The whole cell, up to its edges, not only its middle.
@@ -176,7 +172,7 @@ TEST_F(WeldImageTest, HugeDeclaredTileIsRefusedBeforeItsPixelsAreAllocated) {
 
     ResetPeakResident();
     const long before = StatusKilobytes("VmRSS:");
-    EXPECT_FALSE(PasteTileFile(canvas, tileFile, 0, 0));
+    EXPECT_EQ(PasteTileFile(canvas, tileFile, 0, 0), PasteResult::NotLoaded);
     const long peakGrowth = StatusKilobytes("VmHWM:") - before;
     EXPECT_LT(peakGrowth, 32 * 1024) << "kilobytes";
 
@@ -189,7 +185,7 @@ TEST_F(WeldImageTest, WeldTilesOffAtTheEndReleasesTheCanvasWithoutSaving) {
     // The sanitizer build's leak check shows a canvas that is not released.
     FIBITMAP* canvas = AllocateCanvas(TileGridForLevel(2));
     ASSERT_NE(canvas, nullptr);
-    ASSERT_TRUE(PasteTileFile(canvas, TileFile(0, 0), 0, 0));
+    ASSERT_EQ(PasteTileFile(canvas, TileFile(0, 0), 0, 0), PasteResult::Pasted);
     FinishChoices choices;
     choices.weldTiles = false;
     EXPECT_EQ(FinishCanvas(canvas, choices, folder, kId, 2), WeldResult::NotSaved);

@@ -116,8 +116,8 @@ void TurnWheel(QWindow* window, int eighths) {
 }
 
 // Escape as X11 reports it: key code 9.
-void PressEscape(QWindow* window) {
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, 9, 0xff1b, 0);
+void PressEscape(QWindow* window, QEvent::Type type = QEvent::KeyPress) {
+    QKeyEvent press(type, Qt::Key_Escape, Qt::NoModifier, 9, 0xff1b, 0);
     QCoreApplication::sendEvent(window, &press);
 }
 
@@ -525,6 +525,27 @@ TEST_F(ViewerTest, InTheBackgroundThePointerIsFreeAndEscapeWaitsForTheForeground
     EXPECT_TRUE(freedInBackground);
     EXPECT_TRUE(escapeIgnored);
     EXPECT_EQ(ShownPreviewWindow(), nullptr) << "Escape, still down, ends the viewing once in the foreground";
+}
+
+TEST_F(ViewerTest, EscapeTappedBetweenTwoFramesEndsTheViewing) {
+    CopyMesh(Out("pano.mesh"));
+    SaveWelded(Out(std::string(kId) + "_welded.png"), FIF_PNG);
+    ListAndSelect(kId);
+    bool stillRunning = false;
+    ViewingDriver driver({ [](QWindow* window) {
+                              // Down and up again before the next examination, as a brisk tap on a slow frame.
+                              PressEscape(window, QEvent::KeyPress);
+                              PressEscape(window, QEvent::KeyRelease);
+                              return true;
+                          },
+        [&stillRunning](QWindow* window) {
+            stillRunning = true;
+            window->close();
+            return true;
+        } });
+    PreviewSelectedPanorama(PreviewTrigger::Button);
+    EXPECT_FALSE(stillRunning) << "the tap was missed";
+    EXPECT_EQ(ShownPreviewWindow(), nullptr);
 }
 } // namespace
 } // namespace vantaro

@@ -48,12 +48,18 @@ sample::TileReply FaultReply(const TileRequest& request, TileFault fault) {
     case TileFault::StallBeforeAnswer:
         reply.stallBeforeAnswer = true;
         return reply;
+    case TileFault::NotAJpeg:
+        reply.headers = "Content-Type: image/jpeg\r\n";
+        reply.body = "<html>Service unavailable</html>";
+        return reply;
     default:
         break;
     }
     const std::vector<unsigned char> tile = TileJpeg(request.x, request.y);
     reply.headers = "Content-Type: image/jpeg\r\n";
     reply.body.assign(tile.begin(), tile.end());
+    if (fault == TileFault::HugeDeclaredJpeg)
+        reply.body = WithDeclaredJpegSize(reply.body, 8000, 8000);
     if (fault == TileFault::Truncated || fault == TileFault::StallInBody) {
         reply.sentBodyBytes = tile.size() / 2;
         reply.closeAfterAnswer = fault == TileFault::Truncated;
@@ -164,6 +170,17 @@ std::vector<unsigned char> TileJpeg(int x, int y) {
     if (tile.empty())
         tile = EncodeTile(x, y);
     return tile;
+}
+
+std::string WithDeclaredJpegSize(std::string jpeg, unsigned width, unsigned height) {
+    const std::size_t frame = jpeg.find("\xFF\xC0");
+    if (frame == std::string::npos || frame + 9 > jpeg.size())
+        return {};
+    jpeg[frame + 5] = char(height >> 8);
+    jpeg[frame + 6] = char(height & 0xFF);
+    jpeg[frame + 7] = char(width >> 8);
+    jpeg[frame + 8] = char(width & 0xFF);
+    return jpeg;
 }
 
 int UnusedLoopbackPort() {

@@ -21,6 +21,8 @@ enum class TileFault {
     StallInBody, // 200 and half of the tile, then nothing more
     Redirect, // 302 to the same tile
     Oversized, // 200 with 33 MiB of body and no length announced, ended by closing
+    NotAJpeg, // 200 with an HTML page
+    HugeDeclaredJpeg, // 200 with the tile, its header declaring 8000 x 8000 pixels
 };
 
 using sample::TileRequest;
@@ -54,6 +56,8 @@ int AcceptedConnections();
 unsigned TileColour(int x, int y);
 // The JPEG bytes the server sends for tile (x, y).
 std::vector<unsigned char> TileJpeg(int x, int y);
+// The baseline JPEG with another frame size in its header; its pixel data stays that of the old size.
+std::string WithDeclaredJpegSize(std::string jpeg, unsigned width, unsigned height);
 // A loopback port on which nothing listens, for refused connections.
 int UnusedLoopbackPort();
 
