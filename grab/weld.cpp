@@ -5,10 +5,12 @@
 
 namespace vantaro {
 
-FIBITMAP* BeginWeld(const TileGrid& grid) {
-    if (!IsChecked(Ui().WeldTilesCheck))
+FIBITMAP* BeginWeld(const TileGrid& grid, FIBITMAP* runCanvas) {
+    if (!IsChecked(Ui().WeldTilesCheck)) {
+        EndWeld(runCanvas);
         return nullptr;
-    return AllocateCanvas(grid);
+    }
+    return BlackCanvas(runCanvas, grid);
 }
 
 bool WeldTile(FIBITMAP* canvas, const std::string& tileFile, int x, int y) {
@@ -25,6 +27,11 @@ WeldResult FinishWeld(FIBITMAP* canvas, const std::string& outputFolder, const s
     choices.crop = IsChecked(Ui().CropPanoramaCheck);
     choices.png = IsSelected(Ui().OutputPngOption);
     return FinishCanvas(canvas, choices, outputFolder, panoramaId, zoomLevel);
+}
+
+void EndWeld(FIBITMAP* runCanvas) {
+    if (runCanvas)
+        FreeImage_Unload(runCanvas);
 }
 
 } // namespace vantaro

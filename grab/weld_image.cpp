@@ -3,6 +3,7 @@
 #include "temporary_file.h"
 
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 // The shared FreeImage library registers its plugins as it is loaded, so nothing here calls
@@ -79,6 +80,19 @@ FIBITMAP* AllocateCanvas(const TileGrid& grid) {
     return FreeImage_Allocate(size.width, size.height, 24, 0, 0, 0);
 }
 
+FIBITMAP* BlackCanvas(FIBITMAP* reusable, const TileGrid& grid) {
+    const ImageSize size = CanvasSize(grid);
+    if (reusable && int(FreeImage_GetWidth(reusable)) == size.width
+        && int(FreeImage_GetHeight(reusable)) == size.height) {
+        // The rows lie back to back: 24-bit rows of whole tiles are a multiple of 4 bytes long.
+        std::memset(FreeImage_GetBits(reusable), 0, std::size_t(FreeImage_GetPitch(reusable)) * unsigned(size.height));
+        return reusable;
+    }
+    if (reusable)
+        FreeImage_Unload(reusable);
+    return AllocateCanvas(grid);
+}
+
 FIBITMAP* LoadTile(const std::string& tileFile) {
     unsigned width = 0;
     unsigned height = 0;
@@ -133,12 +147,8 @@ bool SaveImageReplacing(FIBITMAP* image, FREE_IMAGE_FORMAT format, const std::st
 
 WeldResult FinishCanvas(FIBITMAP* canvas, const FinishChoices& choices, const std::string& outputFolder,
     const std::string& panoramaId, int zoomLevel) {
-    if (!canvas)
+    if (!canvas || !choices.weldTiles)
         return WeldResult::NotSaved;
-    if (!choices.weldTiles) {
-        FreeImage_Unload(canvas);
-        return WeldResult::NotSaved;
-    }
     const ImageSize whole { int(FreeImage_GetWidth(canvas)), int(FreeImage_GetHeight(canvas)) };
     const ImageSize crop = choices.crop ? CropSize(zoomLevel) : whole;
     // A crop that keeps everything is the canvas itself: a copy would only double the memory.
@@ -151,7 +161,6 @@ WeldResult FinishCanvas(FIBITMAP* canvas, const FinishChoices& choices, const st
     }
     if (cropped)
         FreeImage_Unload(cropped);
-    FreeImage_Unload(canvas);
     return saved ? WeldResult::Saved : WeldResult::SaveFailed;
 }
 

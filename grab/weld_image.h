@@ -31,6 +31,10 @@ std::string WeldedFileName(std::string_view outputFolder, std::string_view panor
 
 // A black 24-bit canvas for the grid; null when it cannot be made.
 FIBITMAP* AllocateCanvas(const TileGrid& grid);
+// A black canvas for the grid: `reusable` cleared when it has the grid's size (its pages are
+// already the process's, so this is far cheaper than a new canvas), otherwise a new one, with
+// `reusable` released. Null when none can be made.
+FIBITMAP* BlackCanvas(FIBITMAP* reusable, const TileGrid& grid);
 
 // The tile file loaded as a 24-bit JPEG, scaled to 512 x 512 when smaller in either direction;
 // null when it cannot be loaded or its header declares more than kMaxTileSide in either direction.
@@ -58,7 +62,7 @@ struct FinishChoices {
 };
 
 // Saves the canvas (cropped for the zoom level when asked) under its welded file name unless
-// weldTiles is off, and always releases it. NotSaved when no save was reached.
+// weldTiles is off; the canvas stays the caller's. NotSaved when no save was reached.
 WeldResult FinishCanvas(FIBITMAP* canvas, const FinishChoices& choices, const std::string& outputFolder,
     const std::string& panoramaId, int zoomLevel);
 

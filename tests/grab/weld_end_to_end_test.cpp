@@ -91,18 +91,19 @@ TEST_F(WeldEndToEndTest, TilesThatArriveButCannotBeWeldedAreReportedAndTheirPano
     SetSliderPosition(2);
     for (const std::string& id : ids)
         AddListItem(id);
-    // The first panorama gets a page instead of tile (1, 0), and a header declaring 8000 x 8000 at (2, 1).
-    test::SetTileFaultRule([](const test::TileRequest& request) {
-        if (request.panoramaId != kId)
+    // The second panorama gets a page instead of tile (1, 0), and a header declaring 8000 x 8000 at
+    // (2, 1); its cells must be black although the run's canvas held the first panorama there.
+    test::SetTileFaultRule([&ids](const test::TileRequest& request) {
+        if (request.panoramaId != ids[1])
             return test::TileFault::None;
         if (request.x == 1 && request.y == 0)
             return test::TileFault::NotAJpeg;
         return request.x == 2 && request.y == 1 ? test::TileFault::HugeDeclaredJpeg : test::TileFault::None;
     });
-    bool firstMarked = false;
-    const test::DuringRun watch([&firstMarked] {
-        if (test::ReceivedTileRequests().size() == 9)
-            firstMarked = Ui().PanoramaList->item(0)->isSelected();
+    bool marked = false;
+    const test::DuringRun watch([&marked] {
+        if (test::ReceivedTileRequests().size() == 17)
+            marked = Ui().PanoramaList->item(1)->isSelected();
     });
     const auto box = test::AnswerNextModal("OK");
     RunGrab();
@@ -110,11 +111,11 @@ TEST_F(WeldEndToEndTest, TilesThatArriveButCannotBeWeldedAreReportedAndTheirPano
     ASSERT_TRUE(box->seen);
     EXPECT_EQ(box->title, "Done");
     EXPECT_EQ(box->text.toStdString(), kDone + "\n\n2 of 24 downloaded tiles could not be welded.");
-    EXPECT_TRUE(firstMarked) << "every tile arrived, so the panorama is marked";
+    EXPECT_TRUE(marked) << "every tile arrived, so the panorama is marked";
     EXPECT_EQ(test::FilesIn(output),
-        (std::set<std::string> { kId + "_tile2.jpg", kId + "_tile7.jpg", ids[0] + "_welded.png", ids[1] + "_welded.png",
-            ids[2] + "_welded.png" }));
-    FIBITMAP* image = FreeImage_Load(FIF_PNG, (output + kId + "_welded.png").c_str(), 0);
+        (std::set<std::string> { ids[1] + "_tile2.jpg", ids[1] + "_tile7.jpg", ids[0] + "_welded.png",
+            ids[1] + "_welded.png", ids[2] + "_welded.png" }));
+    FIBITMAP* image = FreeImage_Load(FIF_PNG, (output + ids[1] + "_welded.png").c_str(), 0);
     ASSERT_NE(image, nullptr);
     EXPECT_EQ(test::CheckCells(image, TileGridForLevel(2),
                   [](int x, int y) { return (x == 1 && y == 0) || (x == 2 && y == 1) ? 0u : test::TileColour(x, y); }),

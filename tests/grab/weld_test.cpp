@@ -68,7 +68,7 @@ TEST_F(WeldTest, ControlsSteerTheWeldAtTheMomentsTheyAreRead) {
         SetChecked(Ui().CropPanoramaCheck, !c.cropAtEnd);
         ChoosePng(!c.pngAtEnd);
 
-        FIBITMAP* canvas = BeginWeld(TileGridForLevel(1));
+        FIBITMAP* canvas = BeginWeld(TileGridForLevel(1), nullptr);
         EXPECT_EQ(canvas != nullptr, c.weldAtStart);
         // The run calls WeldTile only while it has a canvas.
         if (canvas)
@@ -81,6 +81,7 @@ TEST_F(WeldTest, ControlsSteerTheWeldAtTheMomentsTheyAreRead) {
         // The crop follows the run's level, not a slider moved since.
         SetSliderPosition(5);
         EXPECT_EQ(FinishWeld(canvas, folder, kId, 1), c.result);
+        EndWeld(canvas);
 
         EXPECT_EQ(test::FilesIn(folder), c.files);
         if (c.result == WeldResult::Saved) {
