@@ -1,5 +1,6 @@
 #include "temporary_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,6 +19,21 @@ int CreateTemporaryBeside(const std::string& target, std::string& temporaryPath)
             return fd;
     }
     return -1;
+}
+
+bool WriteAll(int fd, const void* data, std::size_t size) {
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        // Linux writes at most about 2 GiB at once.
+        const ssize_t written = ::write(fd, bytes, std::min<std::size_t>(size, std::size_t(1) << 30));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        bytes += written;
+        size -= std::size_t(written);
+    }
+    return true;
 }
 
 } // namespace vantaro

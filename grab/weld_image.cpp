@@ -1,5 +1,6 @@
 #include "weld_image.h"
 
+#include "png_file.h"
 #include "temporary_file.h"
 
 #include <cstdio>
@@ -29,16 +30,19 @@ long TellFile(fi_handle handle) {
     return std::ftell(static_cast<std::FILE*>(handle));
 }
 
-std::FILE* CreateTemporaryFileBeside(const std::string& target, std::string& temporaryPath) {
-    const int fd = CreateTemporaryBeside(target, temporaryPath);
-    if (fd < 0)
-        return nullptr;
+// Saves through FreeImage to the open file, which it closes; false when anything failed.
+bool SaveWithFreeImage(FIBITMAP* image, FREE_IMAGE_FORMAT format, int fd) {
     std::FILE* file = ::fdopen(fd, "wb");
     if (!file) {
         ::close(fd);
-        ::unlink(temporaryPath.c_str());
+        return false;
     }
-    return file;
+    FreeImageIO io { ReadFile, WriteFile, SeekFile, TellFile };
+    const int flags = format == FIF_PNG ? PNG_DEFAULT : JPEG_DEFAULT;
+    bool written = FreeImage_SaveToHandle(format, image, &io, file, flags);
+    // The last buffered bytes reach the disk only here; a full disk shows up now or never.
+    written = std::fflush(file) == 0 && !std::ferror(file) && written;
+    return std::fclose(file) == 0 && written;
 }
 
 // The tile's own size from its JPEG header, without decoding pixels; false when it has none.
@@ -130,15 +134,16 @@ PasteResult PasteTileFile(FIBITMAP* canvas, const std::string& tileFile, int x, 
 
 bool SaveImageReplacing(FIBITMAP* image, FREE_IMAGE_FORMAT format, const std::string& path) {
     std::string temporaryPath;
-    std::FILE* file = CreateTemporaryFileBeside(path, temporaryPath);
-    if (!file)
+    const int fd = CreateTemporaryBeside(path, temporaryPath);
+    if (fd < 0)
         return false;
-    FreeImageIO io { ReadFile, WriteFile, SeekFile, TellFile };
-    const int flags = format == FIF_PNG ? PNG_DEFAULT : JPEG_DEFAULT;
-    bool written = FreeImage_SaveToHandle(format, image, &io, file, flags);
-    // The last buffered bytes reach the disk only here; a full disk shows up now or never.
-    written = std::fflush(file) == 0 && !std::ferror(file) && written;
-    written = std::fclose(file) == 0 && written;
+    bool written = false;
+    if (format == FIF_PNG && CanWritePng(image)) {
+        written = WritePng(image, fd);
+        written = ::close(fd) == 0 && written;
+    } else {
+        written = SaveWithFreeImage(image, format, fd);
+    }
     if (written && std::rename(temporaryPath.c_str(), path.c_str()) == 0)
         return true;
     ::unlink(temporaryPath.c_str());

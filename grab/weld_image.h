@@ -50,8 +50,9 @@ enum class PasteResult {
 // to fill it. Unless Pasted, the cell is left as it was.
 PasteResult PasteTileFile(FIBITMAP* canvas, const std::string& tileFile, int x, int y);
 
-// Writes the image as PNG or JPEG with default flags to a temporary file beside path and renames it
-// over path; false on any failure, which leaves path as it was and no temporary file behind.
+// Writes the image as PNG or JPEG to a temporary file beside path and renames it over path; false on
+// any failure, which leaves path as it was and no temporary file behind. A 24-bit PNG goes through
+// WritePng, anything else through FreeImage with default flags.
 bool SaveImageReplacing(FIBITMAP* image, FREE_IMAGE_FORMAT format, const std::string& path);
 
 // What the end of a panorama reads from the window.

@@ -4,6 +4,7 @@ target_link_libraries(vantaro_weld_fixture PUBLIC vantaro_grab_core)
 
 include(${PROJECT_SOURCE_DIR}/tests/support/tile_server.cmake)
 vantaro_unit_test(grab_weld_image_test SOURCES weld_image_test.cpp LIBS vantaro_weld_fixture vantaro_tile_server)
+vantaro_unit_test(grab_png_file_test SOURCES png_file_test.cpp LIBS vantaro_grab_core PkgConfig::DEFLATE)
 
 if(VANTARO_UNIT_ONLY)
   return()
