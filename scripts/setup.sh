@@ -10,7 +10,7 @@ VANTARO_PACKAGES=(
   libgtest-dev libssl-dev openssl libx11-dev
   xvfb xauth x11-utils imagemagick fonts-dejavu-core libxtst-dev xdotool xclip
   libgl1-mesa-dri libvips-tools dbus-daemon at-spi2-core
-  dpkg-dev file desktop-file-utils appstream librsvg2-bin libdeflate-dev
+  dpkg-dev file desktop-file-utils appstream librsvg2-bin zlib1g-dev libjpeg62-turbo-dev libdeflate-dev
 )
 
 # Installs only what is missing, so a second run costs one dpkg query.

@@ -2,8 +2,8 @@
 // It needs a GL 2.1 (or later compatibility) context, which is what Qt makes by default.
 #include "engine_api.h"
 #include "pano_mesh.h"
+#include "texture_file.h"
 
-#include <FreeImage.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -15,8 +15,6 @@
 #include <numbers>
 #include <string>
 #include <vector>
-
-static_assert(FREEIMAGE_COLORORDER == FREEIMAGE_COLORORDER_BGR, "textures are uploaded as BGR(A)");
 
 namespace vantaro {
 
@@ -37,7 +35,6 @@ struct Mesh {
 
 struct Texture {
     GLuint name = 0;
-    bool mipmapped = false;
 };
 
 enum FilterMode { kFilterNearest = 0, kFilterBilinear = 1, kFilterTrilinear = 2, kFilterAnisotropic = 3 };
@@ -235,14 +232,14 @@ bool EnsureProgram() {
     EngineState& state = State();
     if (state.program != 0)
         return true;
-    // v runs down the image, while FreeImage's first row (GL's t = 0) is the image's bottom row.
+    // v runs down the image, as the texture's rows do: its first row is the image's top.
     const char* vertexSource = "#version 120\n"
                                "attribute vec3 position;\n"
                                "attribute vec2 texCoord;\n"
                                "uniform mat4 transform;\n"
                                "varying vec2 uv;\n"
                                "void main() {\n"
-                               "    uv = vec2(texCoord.x, 1.0 - texCoord.y);\n"
+                               "    uv = texCoord;\n"
                                "    gl_Position = transform * vec4(position, 1.0);\n"
                                "}\n";
     const char* fragmentSource = "#version 120\n"
@@ -278,44 +275,6 @@ bool EnsureProgram() {
         glGenVertexArrays(1, &state.vertexArray);
     state.maxAnisotropy = MaxAnisotropy();
     return true;
-}
-
-bool CanGenerateMipmaps() {
-    return epoxy_gl_version() >= 30 || epoxy_has_gl_extension("GL_ARB_framebuffer_object");
-}
-
-// A 24- or 32-bit bitmap of the image that fits the GPU's largest texture; null when unreadable.
-FIBITMAP* DecodeForUpload(const std::string& path, int maxSize) {
-    FREE_IMAGE_FORMAT format = FreeImage_GetFileType(path.c_str(), 0);
-    if (format == FIF_UNKNOWN)
-        format = FreeImage_GetFIFFromFilename(path.c_str());
-    if (format == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(format))
-        return nullptr;
-    FIBITMAP* image = FreeImage_Load(format, path.c_str(), 0);
-    if (image == nullptr)
-        return nullptr;
-    if (FreeImage_GetImageType(image) != FIT_BITMAP || FreeImage_GetBPP(image) != 32) {
-        FIBITMAP* converted = FreeImage_ConvertTo24Bits(image);
-        FreeImage_Unload(image);
-        image = converted;
-        if (image == nullptr)
-            return nullptr;
-    }
-    const int width = int(FreeImage_GetWidth(image));
-    const int height = int(FreeImage_GetHeight(image));
-    if (width <= 0 || height <= 0) {
-        FreeImage_Unload(image);
-        return nullptr;
-    }
-    if (width > maxSize || height > maxSize) {
-        const double scale = std::min(double(maxSize) / width, double(maxSize) / height);
-        const int newWidth = std::clamp(int(std::lround(width * scale)), 1, maxSize);
-        const int newHeight = std::clamp(int(std::lround(height * scale)), 1, maxSize);
-        FIBITMAP* scaled = FreeImage_Rescale(image, newWidth, newHeight, FILTER_BOX);
-        FreeImage_Unload(image);
-        image = scaled;
-    }
-    return image;
 }
 
 // --- geometry
@@ -396,7 +355,7 @@ Matrix ViewFrom(const Node& node) {
     return view;
 }
 
-void ApplyFiltering(const Material& material, const Texture& texture) {
+void ApplyFiltering(const Material& material) {
     GLint minFilter = GL_LINEAR;
     GLint magFilter = GL_LINEAR;
     float anisotropy = 1.0f;
@@ -410,9 +369,7 @@ void ApplyFiltering(const Material& material, const Texture& texture) {
         anisotropy = float(std::max(material.filterLevel, 1));
         [[fallthrough]];
     default:
-        // Without mipmaps a mipmapping filter would leave the texture incomplete, drawn black.
-        if (texture.mipmapped)
-            minFilter = GL_LINEAR_MIPMAP_LINEAR;
+        minFilter = GL_LINEAR_MIPMAP_LINEAR;
     }
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, minFilter);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, magFilter);
@@ -431,7 +388,7 @@ void DrawEntity(const Entity& entity, const Matrix& viewProjection) {
     const Matrix transform = Multiply(viewProjection, Translation(entity.position));
     glUniformMatrix4fv(state.transformUniform, 1, GL_FALSE, transform.m);
     glBindTexture(GL_TEXTURE_2D, texture->name);
-    ApplyFiltering(*material, *texture);
+    ApplyFiltering(*material);
     glDepthMask(material->depthWrite ? GL_TRUE : GL_FALSE);
     glBindBuffer(GL_ARRAY_BUFFER, mesh->vertexBuffer);
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, mesh->indexBuffer);
@@ -534,32 +491,16 @@ int LoadTexture(int number, const char* fileName) {
     const std::string path = ResolveFile(fileName);
     if (path.empty())
         return 0;
-    GLint maxSize = 0;
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
-    FIBITMAP* image = DecodeForUpload(path, std::max(maxSize, 64));
-    if (image == nullptr)
-        return 0;
-    const bool alpha = FreeImage_GetBPP(image) == 32;
     Texture texture;
-    texture.mipmapped = true;
     glGetError();
     glGenTextures(1, &texture.name);
     glBindTexture(GL_TEXTURE_2D, texture.name);
     // Across the seam the image continues from its other edge; at the poles it does not.
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    const bool generateLater = CanGenerateMipmaps();
-    if (!generateLater)
-        glTexParameteri(GL_TEXTURE_2D, GL_GENERATE_MIPMAP, GL_TRUE);
-    // FreeImage pads every row to 4 bytes, which is GL's default unpack alignment.
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    glTexImage2D(GL_TEXTURE_2D, 0, alpha ? GL_RGBA8 : GL_RGB8, GLsizei(FreeImage_GetWidth(image)),
-        GLsizei(FreeImage_GetHeight(image)), 0, alpha ? GL_BGRA : GL_BGR, GL_UNSIGNED_BYTE, FreeImage_GetBits(image));
-    FreeImage_Unload(image);
-    if (generateLater)
-        glGenerateMipmap(GL_TEXTURE_2D);
+    const bool filled = FillTextureFromFile(path, nullptr);
     glBindTexture(GL_TEXTURE_2D, 0);
-    if (glGetError() != GL_NO_ERROR) {
+    if (!filled || glGetError() != GL_NO_ERROR) {
         DeleteTexture(texture);
         return 0;
     }

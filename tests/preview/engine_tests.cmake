@@ -13,3 +13,7 @@ target_include_directories(engine_render_test PRIVATE ${PROJECT_SOURCE_DIR}/prev
 target_compile_definitions(engine_render_test PRIVATE ENGINE_LIBRARY="$<TARGET_FILE:vantaro_engine>"
                            PANO_MESH_FOLDER="${CMAKE_BINARY_DIR}")
 add_dependencies(engine_render_test vantaro_engine pano_mesh)
+
+# Textures from image files, read back level by level.
+vantaro_gui_test(engine_texture_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/engine_texture_test.cpp
+                 LIBS vantaro_engine_texture)
