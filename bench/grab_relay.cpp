@@ -1,5 +1,7 @@
 #include "grab_relay.h"
 
+#include "mirror_listeners.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
@@ -54,17 +56,6 @@ sockaddr_in Address(int mirror, int port) {
     where.sin_port = htons(std::uint16_t(port));
     where.sin_addr.s_addr = htonl(0x7F000000u | unsigned(mirror));
     return where;
-}
-
-int Listen(int mirror, int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in where = Address(mirror, port);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0 || ::listen(fd, 64) != 0) {
-        if (fd >= 0)
-            ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 void NoDelay(int fd) {
@@ -177,23 +168,8 @@ int StartDelayRelay(int port, int delayMs) {
     StopDelayRelay();
     targetPort = port;
     delay = std::chrono::milliseconds(delayMs);
-    for (int attempt = 0; attempt < 20 && listeners[0] < 0; ++attempt) {
-        listeners[0] = Listen(1, 0);
-        sockaddr_in where {};
-        socklen_t length = sizeof where;
-        getsockname(listeners[0], reinterpret_cast<sockaddr*>(&where), &length);
-        relayPort = ntohs(where.sin_port);
-        listeners[1] = Listen(2, relayPort);
-        listeners[2] = Listen(3, relayPort);
-        if (listeners[1] < 0 || listeners[2] < 0) {
-            for (int& fd : listeners) {
-                if (fd >= 0)
-                    ::close(fd);
-                fd = -1;
-            }
-        }
-    }
-    if (listeners[0] < 0)
+    relayPort = sample::OpenMirrorListeners(0, listeners);
+    if (relayPort == 0)
         return 0;
     stopping = false;
     acceptThread = std::thread(AcceptLoop);
@@ -207,11 +183,7 @@ void StopDelayRelay() {
     for (Worker& worker : workers)
         worker.thread.join();
     workers.clear();
-    for (int& fd : listeners) {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
+    sample::CloseMirrorListeners(listeners);
 }
 
 } // namespace vantaro::bench

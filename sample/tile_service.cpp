@@ -1,6 +1,7 @@
 #include "tile_service.h"
 
 #include "authority.h"
+#include "mirror_listeners.h"
 #include "scene.h"
 #include "tiles.h"
 
@@ -55,55 +56,6 @@ void SetTimeout(int fd, int option, std::chrono::milliseconds limit) {
     value.tv_sec = limit.count() / 1000;
     value.tv_usec = (limit.count() % 1000) * 1000;
     setsockopt(fd, SOL_SOCKET, option, &value, sizeof value);
-}
-
-int Listen(const std::string& address, int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    const int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in where {};
-    where.sin_family = AF_INET;
-    where.sin_port = htons(std::uint16_t(port));
-    inet_pton(AF_INET, address.c_str(), &where.sin_addr);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 || ::listen(fd, 64) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-int LocalPort(int fd) {
-    sockaddr_in where {};
-    socklen_t length = sizeof where;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length);
-    return ntohs(where.sin_port);
-}
-
-void CloseListeners() {
-    for (int& fd : listeners) {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
-}
-
-// All three mirrors on one port, so the client's pattern needs only the address to vary. A free
-// port is searched for; a given one is taken or failed.
-bool OpenListeners(int port) {
-    for (int attempt = 0; attempt < (port ? 1 : 20); ++attempt) {
-        listeners[0] = Listen("127.0.0.1", port);
-        if (listeners[0] < 0)
-            return false;
-        serverPort = LocalPort(listeners[0]);
-        listeners[1] = Listen("127.0.0.2", serverPort);
-        listeners[2] = Listen("127.0.0.3", serverPort);
-        if (listeners[1] >= 0 && listeners[2] >= 0)
-            return true;
-        CloseListeners();
-    }
-    return false;
 }
 
 TileRequest ParseTarget(const std::string& target, int mirror) {
@@ -287,9 +239,11 @@ int StartTileService(const TileServiceOptions& options) {
     if (certificates.authorityFile.empty())
         return 0;
     tlsContext = SSL_CTX_new(TLS_server_method());
-    if (!tlsContext || SSL_CTX_use_certificate_chain_file(tlsContext, certificates.certificateFile.c_str()) != 1
-        || SSL_CTX_use_PrivateKey_file(tlsContext, certificates.keyFile.c_str(), SSL_FILETYPE_PEM) != 1
-        || !OpenListeners(options.port)) {
+    const bool certified = tlsContext
+        && SSL_CTX_use_certificate_chain_file(tlsContext, certificates.certificateFile.c_str()) == 1
+        && SSL_CTX_use_PrivateKey_file(tlsContext, certificates.keyFile.c_str(), SSL_FILETYPE_PEM) == 1;
+    serverPort = certified ? OpenMirrorListeners(options.port, listeners) : 0;
+    if (serverPort == 0) {
         StopTileService();
         return 0;
     }
@@ -313,7 +267,7 @@ void StopTileService() {
     for (Worker& worker : workers)
         worker.thread.join();
     workers.clear();
-    CloseListeners();
+    CloseMirrorListeners(listeners);
     if (tlsContext)
         SSL_CTX_free(tlsContext);
     tlsContext = nullptr;
