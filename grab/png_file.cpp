@@ -51,15 +51,7 @@ void PutBigEndian(Byte* out, std::uint32_t value) {
     out[3] = Byte(value);
 }
 
-// One chunk into `out`, which has room for its 12 framing bytes besides the data; its length.
-std::size_t PutChunk(Byte* out, const char* type, const Byte* data, std::uint32_t size) {
-    PutBigEndian(out, size);
-    std::memcpy(out + 4, type, 4);
-    std::memcpy(out + 8, data, size);
-    PutBigEndian(out + 8 + size, std::uint32_t(libdeflate_crc32(0, out + 4, 4 + std::size_t(size))));
-    return 12 + std::size_t(size);
-}
-
+// One chunk: its length, type, data and the CRC of type and data.
 bool WriteChunk(int fd, const char* type, const Byte* data, std::uint32_t size) {
     Byte head[8];
     PutBigEndian(head, size);
@@ -213,15 +205,13 @@ bool WritePng(FIBITMAP* image, int fd) {
         return false;
 
     static constexpr Byte kSignature[8] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
-    Byte head[8 + 25 + 21];
-    std::memcpy(head, kSignature, sizeof kSignature);
-    std::size_t headSize = sizeof kSignature;
     Byte header[13] = {};
     PutBigEndian(header, std::uint32_t(width));
     PutBigEndian(header + 4, std::uint32_t(height));
     header[8] = 8; // bits per channel
     header[9] = 2; // RGB; compression, filter method and interlacing stay 0
-    headSize += PutChunk(head + headSize, "IHDR", header, sizeof header);
+    if (!WriteAll(fd, kSignature, sizeof kSignature) || !WriteChunk(fd, "IHDR", header, sizeof header))
+        return false;
     // The resolution FreeImage would have written.
     const unsigned dotsX = FreeImage_GetDotsPerMeterX(image);
     const unsigned dotsY = FreeImage_GetDotsPerMeterY(image);
@@ -230,16 +220,15 @@ bool WritePng(FIBITMAP* image, int fd) {
         PutBigEndian(resolution, dotsX);
         PutBigEndian(resolution + 4, dotsY);
         resolution[8] = 1; // per metre
-        headSize += PutChunk(head + headSize, "pHYs", resolution, sizeof resolution);
+        if (!WriteChunk(fd, "pHYs", resolution, sizeof resolution))
+            return false;
     }
-    if (!WriteAll(fd, head, headSize))
-        return false;
     for (std::size_t start = 0; start < compressedSize; start += kChunkBytes) {
         const std::size_t size = std::min(kChunkBytes, compressedSize - start);
         if (!WriteChunk(fd, "IDAT", compressed.get() + start, std::uint32_t(size)))
             return false;
     }
-    // libdeflate_crc32 takes a null buffer as a request for its initial value.
+    // An empty chunk still needs a valid pointer for its (empty) data.
     static constexpr Byte kNothing[1] = {};
     return WriteChunk(fd, "IEND", kNothing, 0);
 }

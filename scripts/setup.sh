@@ -49,7 +49,7 @@ tile_host_options() {
     esac
   done
   if [ $given = 0 ] && [ -f "$dir/CMakeCache.txt" ]; then
-    pattern=$(sed -n 's/^VANTARO_TILE_HOST_PATTERN:[A-Z]*=//p' "$dir/CMakeCache.txt")
+    pattern=$(cache_value "$dir" VANTARO_TILE_HOST_PATTERN)
     [ "$pattern" = "cbk{N}.tiles.invalid" ] && pattern=""
   fi
   if [ -n "$pattern" ]; then

@@ -1,6 +1,5 @@
+#pragma once
 // Image files into GL textures, for the engine and for the viewer benchmark.
-#ifndef VANTARO_TEXTURE_FILE_H
-#define VANTARO_TEXTURE_FILE_H
 
 #include <string>
 
@@ -22,5 +21,3 @@ struct TextureLoadTimes {
 bool FillTextureFromFile(const std::string& path, TextureLoadTimes* times);
 
 } // namespace vantaro
-
-#endif

@@ -55,11 +55,6 @@ std::string Expand(std::string text, const std::string& home, const std::string&
     return text;
 }
 
-// Windows come and go while the tree is walked; an error about a gone window is not a failure.
-int IgnoreXError(Display*, XErrorEvent*) {
-    return 0;
-}
-
 // Makes a folder owned by the user with the mode a desktop login would give it.
 bool MakeOwnedFolder(const fs::path& folder, const UserIds& user, mode_t mode) {
     return mkdir(folder.c_str(), mode) == 0 && chmod(folder.c_str(), mode) == 0
@@ -133,7 +128,7 @@ TEST_P(PackageStartTest, UnpackedProgramStartsWithItsEngineAndADefaultOutputFold
     ASSERT_TRUE(fs::exists(VANTARO_DEB)) << "no package at " << VANTARO_DEB << "; run cpack -G DEB -B package";
     display = XOpenDisplay(nullptr);
     ASSERT_NE(display, nullptr) << "needs an X server";
-    XSetErrorHandler(IgnoreXError);
+    XSetErrorHandler(IgnoreXErrors);
 
     const passwd* account = getpwnam(start.user);
     ASSERT_NE(account, nullptr) << "no user " << start.user;

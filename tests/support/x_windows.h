@@ -16,6 +16,12 @@
 
 namespace vantaro::test {
 
+// For XSetErrorHandler: windows come and go while a tree is walked, and an error about a gone
+// window is not a failure.
+inline int IgnoreXErrors(Display*, XErrorEvent*) {
+    return 0;
+}
+
 inline std::string WindowName(Display* display, Window window) {
     char* name = nullptr;
     std::string result;
